@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+// The hierarchical settings store: keys addressed by backslash paths below the per-user root,
+// string and 32-bit integer values, names compared without regard to case. Kept in an SQLite
+// database (settings.db in the home folder); every write is its own transaction.
+namespace zelm {
+
+/// The settings root below the per-user root.
+inline constexpr const char* SettingsRoot = "Software\\Tarvo Software\\Zelm";
+
+/// One open settings database. Handles (`ConfigStore`) and path operations work on it.
+class SettingsDb {
+public:
+    /// Opens or creates the database file (mode 0600); throws ZelmError when it cannot.
+    explicit SettingsDb(const std::string& path);
+    ~SettingsDb();
+    SettingsDb(const SettingsDb&) = delete;
+    SettingsDb& operator=(const SettingsDb&) = delete;
+
+    /// The underlying connection, for the store's own operations.
+    sqlite3* Handle() const { return m_db; }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+/// A store handle: addresses one key at a time.
+class ConfigStore {
+public:
+    explicit ConfigStore(SettingsDb& db);
+
+    /// Opens the key at path; with create, missing keys on the path are created.
+    bool OpenKey(const std::string& path, bool create);
+    /// Ends the use of the open key; does nothing when none is open.
+    void CloseKey();
+    /// The open key holds a value of that name, of any type.
+    bool ValueExists(const std::string& name);
+    /// An absent value reads as ""; a non-string value is a data-type error.
+    std::string ReadString(const std::string& name);
+    /// An absent value is a read error; a non-integer value is a data-type error.
+    std::int32_t ReadInteger(const std::string& name);
+    /// The integer read is not 0.
+    bool ReadBool(const std::string& name);
+    /// Creates or replaces a string value.
+    void WriteString(const std::string& name, const std::string& text);
+    /// Creates or replaces an integer value.
+    void WriteInteger(const std::string& name, std::int32_t number);
+    /// Writes the integer 0 or 1.
+    void WriteBool(const std::string& name, bool flag);
+    /// Fills names with the open key's subkey names (cleared first; no order promised).
+    void GetKeyNames(std::vector<std::string>& names);
+    /// Deletes the named subkey with everything below it.
+    bool DeleteKey(const std::string& name);
+    /// Deletes one value of the open key.
+    bool DeleteValue(const std::string& name);
+
+private:
+    SettingsDb& m_db;
+    std::int64_t m_key = -1;
+};
+
+/// Opens the key (create), writes the string, closes.
+void WriteRegString(SettingsDb& db, const std::string& keyPath, const std::string& name,
+                    const std::string& text);
+/// Opens the key (create), writes the flag, closes.
+void WriteRegBool(SettingsDb& db, const std::string& keyPath, const std::string& name, bool flag);
+/// The string value, "" when absent, defaultText when the key does not exist.
+std::string ReadRegString(SettingsDb& db, const std::string& keyPath, const std::string& name,
+                          const std::string& defaultText);
+
+/// Inverts the highest bit of every byte; ends before the first byte that maps to 0.
+std::string ScramblePassword(const std::string& text);
+/// The same mapping as ScramblePassword.
+std::string UnscramblePassword(const std::string& text);
+
+/// Mailbox key path: SettingsRoot\Mailboxes\name.
+std::string MailboxKeyPath(const std::string& mailbox);
+/// Filter key path: mailbox key path\Filters\filter.
+std::string FilterKeyPath(const std::string& mailbox, const std::string& filter);
+
+/// Empty when name may be a mailbox name, else the reason it is refused.
+std::string MailboxNameProblem(const std::string& name);
+/// Empty when name may be a filter name, else the reason it is refused.
+std::string FilterNameProblem(const std::string& name);
+
+/// Values shown on the mailbox page when a new mailbox is created from it.
+struct NewMailboxValues {
+    bool enabled = true;
+    std::string cache;
+    std::string host;
+    std::string smtpHost;
+};
+/// Creates a mailbox key with its initial values.
+void CreateMailbox(SettingsDb& db, const std::string& name, const NewMailboxValues& shown);
+/// Deletes a mailbox with all its filters.
+bool DeleteMailbox(SettingsDb& db, const std::string& name);
+/// Creates a filter key with an empty rule list.
+void CreateFilter(SettingsDb& db, const std::string& mailbox, const std::string& filter);
+/// Deletes a filter; its name stays in any Operation list.
+bool DeleteFilter(SettingsDb& db, const std::string& mailbox, const std::string& filter);
+
+/// Enters (enable) or removes the program in the user's session start-up list.
+void SetRunAtStartup(const std::string& valueName, const std::string& commandLine, bool enable);
+/// The MIME content type for a file name's extension; "application/octet-stream" when unknown.
+std::string LookupContentType(const std::string& fileName);
+
+} // namespace zelm

@@ -1,0 +1,195 @@
+#include "core/string_helpers.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace zelm {
+
+int PosFrom(int start, const std::string& text, const std::string& pattern) {
+    const auto length = static_cast<long long>(text.size());
+    if (text.empty() || start < 1 || start > length) return 0;
+    if (pattern.empty()) return start;
+    const auto found = text.find(pattern, static_cast<std::size_t>(start - 1));
+    return found == std::string::npos ? 0 : static_cast<int>(found + 1);
+}
+
+std::string RightStr(const std::string& text, std::uint16_t count) {
+    if (count >= text.size()) return text;
+    return text.substr(text.size() - count);
+}
+
+SplitResult Split(const std::string& text, const std::string& separator) {
+    SplitResult result;
+    if (separator.empty()) {
+        result.count = -1;
+        return result;
+    }
+    std::size_t scan = 0;
+    for (;;) {
+        const auto found = scan <= text.size() ? text.find(separator, scan) : std::string::npos;
+        if (found == std::string::npos) {
+            result.pieces.push_back(scan <= text.size() ? text.substr(scan) : std::string());
+            break;
+        }
+        result.pieces.push_back(text.substr(scan, found - scan));
+        scan = found + separator.size();
+    }
+    result.count = static_cast<int>(result.pieces.size());
+    return result;
+}
+
+int CountOccurrences(const std::string& text, const std::string& pattern) {
+    if (pattern.empty()) return 0;
+    int count = 0;
+    for (auto found = text.find(pattern); found != std::string::npos;
+         found = text.find(pattern, found + pattern.size())) {
+        ++count;
+    }
+    return count;
+}
+
+std::string ReplaceAll(const std::string& text, const std::string& oldText,
+                       const std::string& newText) {
+    if (oldText.empty()) return text;
+    // Each search starts again from the beginning, as callers rely on for texts such as
+    // "<<a>>"; one left-to-right pass with a rescan only around each replacement is equal
+    // because newText never contains oldText.
+    std::string result = text;
+    std::size_t from = 0;
+    for (;;) {
+        const auto found = result.find(oldText, from);
+        if (found == std::string::npos) break;
+        result.replace(found, oldText.size(), newText);
+        // A match may now begin up to oldText.size()-1 characters before the inserted text.
+        from = found >= oldText.size() - 1 ? found - (oldText.size() - 1) : 0;
+    }
+    return result;
+}
+
+bool IsDottedIPv4(const std::string& text) {
+    const auto split = Split(text, ".");
+    if (split.count != 4) return false;
+    return std::all_of(split.pieces.begin(), split.pieces.end(), [](const std::string& piece) {
+        const auto value = TextToIntDef(piece, -1);
+        return value >= 0 && value <= 255;
+    });
+}
+
+namespace {
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::int32_t TextToIntDef(const std::string& text, std::int32_t defaultValue) {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= text.size()) return defaultValue;
+    long long value = 0;
+    for (; i < text.size(); ++i) {
+        const int digit = base == 16 ? HexDigitValue(text[i])
+                                     : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+        if (digit < 0) return defaultValue;
+        value = value * base + digit;
+        if (value > 0x100000000LL) return defaultValue;
+    }
+    if (base == 16) {
+        // Hexadecimal texts name a 32-bit pattern: $FFFFFFFF is -1.
+        if (value > 0xFFFFFFFFLL) return defaultValue;
+        auto bits = static_cast<std::uint32_t>(value);
+        if (negative) bits = 0U - bits;
+        return static_cast<std::int32_t>(bits);
+    }
+    if (negative) value = -value;
+    if (value < INT32_MIN || value > INT32_MAX) return defaultValue;
+    return static_cast<std::int32_t>(value);
+}
+
+std::string Trim(const std::string& text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= 32)
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32)
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+namespace {
+
+char LowerAsciiChar(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+} // namespace
+
+std::string LowerAscii(const std::string& text) {
+    std::string result = text;
+    std::transform(result.begin(), result.end(), result.begin(), LowerAsciiChar);
+    return result;
+}
+
+bool ContainsNoCase(const std::string& text, const std::string& pattern) {
+    return LowerAscii(text).find(LowerAscii(pattern)) != std::string::npos;
+}
+
+bool EqualsNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && LowerAscii(a) == LowerAscii(b);
+}
+
+bool LessNoCase(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(LowerAsciiChar(x)) <
+               static_cast<unsigned char>(LowerAsciiChar(y));
+    });
+}
+
+std::vector<std::string> SplitListValue(const std::string& value) {
+    // Line breaks are CR LF, or a lone CR or LF from another tool; the empty piece after the
+    // last break is no line.
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    std::size_t i = 0;
+    while (i < value.size()) {
+        if (value[i] == '\r' || value[i] == '\n') {
+            lines.push_back(value.substr(start, i - start));
+            if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
+            start = ++i;
+        } else {
+            ++i;
+        }
+    }
+    if (start < value.size()) lines.push_back(value.substr(start));
+    return lines;
+}
+
+std::string JoinListValue(const std::vector<std::string>& lines) {
+    std::string value;
+    for (const auto& line : lines) {
+        value += line;
+        value += "\r\n";
+    }
+    return value;
+}
+
+} // namespace zelm

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Text functions shared by the protocols, the header parser, the filters and the editors.
+// Positions count from 1; 0 means "not found". Their behaviour at the edges is relied on.
+namespace zelm {
+
+/// Position of the first occurrence of pattern at or after start, or 0.
+int PosFrom(int start, const std::string& text, const std::string& pattern);
+/// The last count characters of text (count is 0 to 65535).
+std::string RightStr(const std::string& text, std::uint16_t count);
+
+/// Pieces of a Split; count is pieces.size(), or -1 for an empty separator (no pieces).
+struct SplitResult {
+    std::vector<std::string> pieces;
+    int count = 0;
+};
+/// Cuts text at every occurrence of separator; the count is separators + 1.
+SplitResult Split(const std::string& text, const std::string& separator);
+/// Number of non-overlapping occurrences of pattern (0 for an empty pattern).
+int CountOccurrences(const std::string& text, const std::string& pattern);
+/// Replaces every occurrence of oldText by newText (newText must not contain oldText).
+std::string ReplaceAll(const std::string& text, const std::string& oldText,
+                       const std::string& newText);
+/// True when text is four dot-separated numbers from 0 to 255.
+bool IsDottedIPv4(const std::string& text);
+/// The shared number conversion; defaultValue when text is not a whole 32-bit number.
+std::int32_t TextToIntDef(const std::string& text, std::int32_t defaultValue);
+
+/// Removes characters with codes up to 32 at both ends.
+std::string Trim(const std::string& text);
+/// Lower-cases only the letters A to Z.
+std::string LowerAscii(const std::string& text);
+/// Case-insensitive substring test that lower-cases only A to Z.
+bool ContainsNoCase(const std::string& text, const std::string& pattern);
+/// Names compare without regard to case (A to Z only).
+bool EqualsNoCase(const std::string& a, const std::string& b);
+/// Ascending order without regard to case (A to Z only), for sorted name lists.
+bool LessNoCase(const std::string& a, const std::string& b);
+
+/// Splits a stored list value into its lines, ignoring the empty piece after the last CR LF.
+std::vector<std::string> SplitListValue(const std::string& value);
+/// Joins lines into a stored list value: every line, the last included, followed by CR LF.
+std::string JoinListValue(const std::vector<std::string>& lines);
+
+} // namespace zelm

@@ -1,0 +1,1 @@
+// Placeholder until the folder's first source lands.
