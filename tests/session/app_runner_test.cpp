@@ -1,0 +1,190 @@
+#include "session/app_runner.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zelm {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A folder of its own per test, with executable shell scripts in it.
+class AppRunnerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "zelm-runner.XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_dir = fs::path(pattern);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string Home() const { return m_dir.string() + "/"; }
+
+    fs::path Script(const std::string& name, const std::string& body) {
+        const auto path = m_dir / name;
+        std::ofstream(path) << "#!/bin/sh\n" << body;
+        ::chmod(path.c_str(), 0755);
+        return path;
+    }
+
+    fs::path m_dir;
+};
+
+TEST(SplitProgramText, BlanksSeparateAndDoubleQuotesGroup) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> words;
+    };
+    const Case cases[] = {
+        {"prog", {"prog"}},
+        {"  prog  -a\t-b  ", {"prog", "-a", "-b"}},
+        {"\"/opt/my tools/prog\" -v", {"/opt/my tools/prog", "-v"}},
+        {"a\"b c\"d e", {"ab cd", "e"}},
+        {"prog \"\" x", {"prog", "", "x"}},
+        {"prog \"unterminated arg", {"prog", "unterminated arg"}},
+        {"c:\\tools\\handle.exe", {"c:\\tools\\handle.exe"}},
+        {"prog ;rm -rf $HOME", {"prog", ";rm", "-rf", "$HOME"}},
+        {"", {}},
+        {"   ", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(SplitProgramText(c.text), c.words);
+    }
+}
+
+TEST_F(AppRunnerTest, ProgramArgumentsKeepAnExistingPathWithBlanksWhole) {
+    fs::create_directories(m_dir / "My Tools");
+    Script("My Tools/Handle Mail", "exit 0\n");
+    const auto absolute = (m_dir / "My Tools/Handle Mail").string();
+
+    EXPECT_EQ(ProgramArguments(absolute, Home()), std::vector<std::string>{absolute});
+    // Relative paths are found from the home folder, where the program starts.
+    EXPECT_EQ(ProgramArguments("My Tools/Handle Mail", Home()),
+              std::vector<std::string>{"My Tools/Handle Mail"});
+    // Not a file (missing, or a folder): words.
+    EXPECT_EQ(ProgramArguments(absolute + " -x", Home()),
+              (std::vector<std::string>{(m_dir / "My").string(), "Tools/Handle", "Mail", "-x"}));
+    EXPECT_EQ(ProgramArguments((m_dir / "My Tools").string(), Home()),
+              (std::vector<std::string>{(m_dir / "My").string(), "Tools"}));
+    EXPECT_EQ(ProgramArguments("echo hello", Home()), (std::vector<std::string>{"echo", "hello"}));
+}
+
+TEST_F(AppRunnerTest, ChildGetsItsArgumentsTheHomeFolderAndOnlyTheStandardDescriptors) {
+    // A descriptor the parent left inheritable must still not reach the child.
+    const int leaked = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(leaked, 0);
+    ASSERT_EQ(::dup2(leaked, 57), 57);
+    ::close(leaked);
+
+    const auto script =
+        Script("Probe Script", R"(for a in "$@"; do printf '[%s]' "$a"; done > args.txt
+pwd > cwd.txt
+ls /proc/$$/fd > fds.txt
+set -- $(cat /proc/$$/stat | sed 's/^.*) //')
+echo "$$ $3" > pgid.txt
+grep '^SigIgn:' /proc/$$/status > sigign.txt
+exit 7
+)");
+    // The session ignores SIGPIPE; the program must start with the default.
+    const auto oldPipe = std::signal(SIGPIPE, SIG_IGN);
+    TAppRunner runner;
+    std::string error;
+    ASSERT_TRUE(runner.Execute({script.string(), "one two", "", "/tmp/x/zelm.dat"}, Home(), error))
+        << error;
+    runner.WaitForExit(60s, {}, {});
+    std::signal(SIGPIPE, oldPipe);
+    ::close(57);
+
+    EXPECT_TRUE(runner.Finished());
+    EXPECT_EQ(runner.ExitCode(), 7);
+    EXPECT_EQ(ReadFile(m_dir / "args.txt"), "[one two][][/tmp/x/zelm.dat]");
+    EXPECT_EQ(ReadFile(m_dir / "cwd.txt"), m_dir.string() + "\n");
+    EXPECT_EQ(ReadFile(m_dir / "fds.txt").find("57"), std::string::npos)
+        << ReadFile(m_dir / "fds.txt");
+    std::istringstream pgid(ReadFile(m_dir / "pgid.txt"));
+    std::string pid, group;
+    pgid >> pid >> group;
+    EXPECT_EQ(pid, group) << "the program leads a process group of its own";
+    // Only the standard signals count: the C library keeps its own internal ones ignored.
+    const auto ignored = std::stoull(ReadFile(m_dir / "sigign.txt").substr(8), nullptr, 16);
+    EXPECT_EQ(ignored & ((1ULL << 31) - 1), 0U) << "SigIgn " << std::hex << ignored;
+}
+
+TEST_F(AppRunnerTest, ProgramThatCannotStartIsReported) {
+    TAppRunner runner;
+    std::string error;
+    EXPECT_FALSE(runner.Execute({(m_dir / "missing").string()}, Home(), error));
+    EXPECT_FALSE(error.empty());
+    const auto plain = m_dir / "not-executable";
+    std::ofstream(plain) << "data\n";
+    EXPECT_FALSE(runner.Execute({plain.string()}, Home(), error));
+    EXPECT_FALSE(runner.Execute({}, Home(), error));
+    EXPECT_FALSE(runner.Finished());
+}
+
+TEST_F(AppRunnerTest, WaitPumpsTheWindowUntilTheProgramEnds) {
+    const auto script = Script("slow", "sleep 0.6\ntouch done\n");
+    TAppRunner runner;
+    std::string error;
+    ASSERT_TRUE(runner.Execute({script.string()}, Home(), error)) << error;
+    int pumps = 0;
+    bool stopped = false;
+    runner.WaitForExit(
+        60s, [&] { ++pumps; }, [&](ChildStop) { stopped = true; });
+    EXPECT_TRUE(fs::exists(m_dir / "done")) << "the wait ends only after the program";
+    EXPECT_GE(pumps, 2);
+    EXPECT_FALSE(stopped);
+    EXPECT_EQ(runner.ExitCode(), 0);
+}
+
+TEST_F(AppRunnerTest, OverrunningProgramIsTerminatedWithWhatItStarted) {
+    // The shell waits on a child of its own; both must go.
+    const auto script = Script("hang", "sleep 30 &\necho $! > child.txt\nwait\n");
+    TAppRunner runner(TAppRunner::Timing{20ms, 5000ms});
+    std::string error;
+    ASSERT_TRUE(runner.Execute({script.string()}, Home(), error)) << error;
+    std::vector<ChildStop> stops;
+    runner.WaitForExit(
+        300ms, [] {}, [&](ChildStop stop) { stops.push_back(stop); });
+    EXPECT_EQ(stops, std::vector<ChildStop>{ChildStop::Terminated});
+    EXPECT_EQ(runner.ExitCode(), 128 + SIGTERM);
+    const auto grandchild = std::stoi(ReadFile(m_dir / "child.txt"));
+    // The orphan is reaped by init; it is gone once kill(pid, 0) fails or it is a zombie.
+    bool gone = false;
+    for (int i = 0; i < 200 && !gone; ++i) {
+        const auto stat = ReadFile("/proc/" + std::to_string(grandchild) + "/stat");
+        gone = stat.empty() || stat.find(") Z") != std::string::npos;
+        if (!gone) ::usleep(10000);
+    }
+    EXPECT_TRUE(gone) << "the program's own child survived the time-out";
+}
+
+TEST_F(AppRunnerTest, ProgramIgnoringTerminationIsKilledAfterTheGrace) {
+    const auto script = Script("stubborn", "trap '' TERM\nwhile :; do sleep 0.05; done\n");
+    TAppRunner runner(TAppRunner::Timing{20ms, 300ms});
+    std::string error;
+    ASSERT_TRUE(runner.Execute({script.string()}, Home(), error)) << error;
+    std::vector<ChildStop> stops;
+    runner.WaitForExit(
+        200ms, [] {}, [&](ChildStop stop) { stops.push_back(stop); });
+    EXPECT_EQ(stops, (std::vector<ChildStop>{ChildStop::Terminated, ChildStop::Killed}));
+    EXPECT_EQ(runner.ExitCode(), 128 + SIGKILL);
+}
+
+} // namespace
+} // namespace zelm
