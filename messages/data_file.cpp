@@ -1,0 +1,566 @@
+#include "messages/data_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <random>
+
+#include "core/string_helpers.h"
+#include "core/zelm_error.h"
+
+namespace zelm {
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kSectionEnd = "####";
+
+[[noreturn]] void ThrowFileError(const std::string& what, const std::string& path, int error) {
+    throw ZelmError(what + " \"" + path + "\": " + std::strerror(error));
+}
+
+// Owns one descriptor; every descriptor of this file is opened close-on-exec, so a program
+// started by an action never inherits it.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
+    ~UniqueFd() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return m_fd; }
+    /// Closes now and reports the result, for writes whose completion matters.
+    int Close() {
+        const int result = ::close(m_fd);
+        m_fd = -1;
+        return result;
+    }
+
+private:
+    int m_fd;
+};
+
+// Removes a temporary file unless it was renamed into place; never throws.
+class TempFileGuard {
+public:
+    explicit TempFileGuard(std::string path) : m_path(std::move(path)) {}
+    ~TempFileGuard() {
+        if (!m_path.empty()) ::unlink(m_path.c_str());
+    }
+    TempFileGuard(const TempFileGuard&) = delete;
+    TempFileGuard& operator=(const TempFileGuard&) = delete;
+
+    void Release() { m_path.clear(); }
+
+private:
+    std::string m_path;
+};
+
+// The whole file, or nullopt when it does not exist.
+std::optional<std::string> ReadFileIfExists(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ENOENT) return std::nullopt;
+        ThrowFileError("Cannot open", path, errno);
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) ThrowFileError("Cannot read", path, errno);
+    std::string content;
+    if (info.st_size > 0) content.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[65536];
+    for (;;) {
+        const auto got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ThrowFileError("Cannot read", path, errno);
+        }
+        if (got == 0) break;
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+    return content;
+}
+
+std::string ReadFileOrThrow(const std::string& path) {
+    auto content = ReadFileIfExists(path);
+    if (!content) ThrowFileError("Cannot open", path, ENOENT);
+    return std::move(*content);
+}
+
+void WriteAll(int fd, std::string_view data, const std::string& path) {
+    while (!data.empty()) {
+        const auto written = ::write(fd, data.data(), data.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            ThrowFileError("Cannot write", path, errno);
+        }
+        data.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Makes a finished rename durable. Some file systems refuse fsync on a folder; the rename has
+// happened either way, so that refusal is no failure of the write.
+void SyncFolder(const std::string& folder) {
+    UniqueFd fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0) ::fsync(fd.get());
+}
+
+// Writes content to a fresh temporary file in the given folder and flushes it to disk. A stale
+// temporary (or anything planted under its name) is removed first, and O_EXCL makes sure the
+// write never follows a link.
+std::string WriteFlushedTemp(const std::string& folder, std::string_view content, mode_t mode) {
+    const std::string tempPath = folder + std::string(kDataFileTempName);
+    if (::unlink(tempPath.c_str()) != 0 && errno != ENOENT) {
+        ThrowFileError("Cannot remove", tempPath, errno);
+    }
+    UniqueFd fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (fd.get() < 0) ThrowFileError("Cannot create", tempPath, errno);
+    TempFileGuard guard(tempPath);
+    // The creation mode passed the umask; an existing file's mode is kept exactly.
+    if (mode != 0666 && ::fchmod(fd.get(), mode) != 0)
+        ThrowFileError("Cannot write", tempPath, errno);
+    WriteAll(fd.get(), content, tempPath);
+    if (::fsync(fd.get()) != 0) ThrowFileError("Cannot flush", tempPath, errno);
+    if (fd.Close() != 0) ThrowFileError("Cannot write", tempPath, errno);
+    guard.Release();
+    return tempPath;
+}
+
+// Replaces path with content in one step: flushed temporary file, then rename. A crash at any
+// moment leaves either the old file or the new one, whole.
+void ReplaceFile(const std::string& path, std::string_view content) {
+    mode_t mode = 0666;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) mode = info.st_mode & 07777;
+    const std::string folder = FolderOf(path);
+    const std::string tempPath = WriteFlushedTemp(folder, content, mode);
+    TempFileGuard guard(tempPath);
+    if (::rename(tempPath.c_str(), path.c_str()) != 0)
+        ThrowFileError("Cannot replace", path, errno);
+    guard.Release();
+    SyncFolder(folder);
+}
+
+// Walks text line by line; a line ends at LF, and a CR right before it belongs to the break.
+// A last line without a break is still a line; nothing follows the last break.
+class LineCursor {
+public:
+    explicit LineCursor(std::string_view text) : m_text(text) {}
+
+    bool Next(std::string_view& line) {
+        if (m_pos >= m_text.size()) return false;
+        const auto newline = m_text.find('\n', m_pos);
+        const auto end = newline == std::string_view::npos ? m_text.size() : newline;
+        line = m_text.substr(m_pos, end - m_pos);
+        if (newline != std::string_view::npos && !line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        m_pos = newline == std::string_view::npos ? m_text.size() : newline + 1;
+        return true;
+    }
+    bool AtEnd() const { return m_pos >= m_text.size(); }
+
+private:
+    std::string_view m_text;
+    std::size_t m_pos = 0;
+};
+
+char LowerLetter(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// A header is any line that begins, ignoring the case of A to Z, with "[" name "]"; what
+// follows the "]" does not matter.
+bool IsSectionHeader(std::string_view line, std::string_view name) {
+    if (line.size() < name.size() + 2 || line.front() != '[' || line[name.size() + 1] != ']') {
+        return false;
+    }
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (LowerLetter(line[i + 1]) != LowerLetter(name[i])) return false;
+    }
+    return true;
+}
+
+void AppendLine(std::string& out, std::string_view line) {
+    out += line;
+    out += kCrLf;
+}
+
+// The section as written: its lines each followed by CR LF, the empty line and "####".
+void AppendSectionBody(std::string& out, const std::vector<std::string>& lines) {
+    for (const auto& line : lines)
+        AppendLine(out, line);
+    out += kCrLf;
+    AppendLine(out, kSectionEnd);
+}
+
+std::size_t SectionSize(std::string_view name, const std::vector<std::string>& lines) {
+    std::size_t size = name.size() + 12;
+    for (const auto& line : lines)
+        size += line.size() + 2;
+    return size;
+}
+
+std::string ZeroPadded5(int number) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%05d", number);
+    return text;
+}
+
+void CheckFileName(const std::string& name, std::string_view what) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos) {
+        throw ZelmError(std::string(what) + " \"" + name + "\" cannot be used as a file name");
+    }
+}
+
+bool EndsWithDatNoCase(std::string_view name) {
+    if (name.size() < 4) return false;
+    const auto suffix = name.substr(name.size() - 4);
+    return suffix[0] == '.' && LowerLetter(suffix[1]) == 'd' && LowerLetter(suffix[2]) == 'a' &&
+           LowerLetter(suffix[3]) == 't';
+}
+
+bool IsWholeNumber(const std::string& text) {
+    // TextToIntDef is the shared conversion; two different defaults tell "not a number" apart
+    // from a number equal to the default.
+    return TextToIntDef(text, 0) != 0 || TextToIntDef(text, 1) != 1;
+}
+
+// Outbox names: eight characters from the digits and "A" to "Y", then ".dat".
+std::string RandomOutboxName(std::mt19937& random) {
+    static constexpr std::string_view kAlphabet = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXY";
+    std::uniform_int_distribution<std::size_t> pick(0, kAlphabet.size() - 1);
+    std::string name;
+    for (int i = 0; i < 8; ++i)
+        name += kAlphabet[pick(random)];
+    return name + ".dat";
+}
+
+// Gives the finished temporary file its final name only when no file has that name: an
+// existing message is never replaced.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno == EEXIST) return false;
+    if (errno != EINVAL && errno != ENOSYS) ThrowFileError("Cannot store", to, errno);
+    // File systems without the flag: a hard link fails just the same on an existing name.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        if (errno == EEXIST) return false;
+        ThrowFileError("Cannot store", to, errno);
+    }
+    ::unlink(from.c_str());
+    return true;
+}
+
+} // namespace
+
+std::string DataFilePath(const std::string& programDir, const std::string& mailbox) {
+    CheckFileName(mailbox, "Mailbox name");
+    return programDir + mailbox + ".dat";
+}
+
+std::string ReadSection(const std::string& path, std::string_view name) {
+    const auto content = ReadFileIfExists(path);
+    if (!content) return std::string();
+    LineCursor cursor(*content);
+    std::string_view line;
+    bool found = false;
+    while (cursor.Next(line)) {
+        if (IsSectionHeader(line, name)) {
+            found = true;
+            break;
+        }
+    }
+    // No header, or a header that ends the file: no section, empty text.
+    if (!found || cursor.AtEnd()) return std::string();
+    std::string collected;
+    while (cursor.Next(line) && line != kSectionEnd)
+        AppendLine(collected, line);
+    if (collected.size() >= 2) collected.resize(collected.size() - 2);
+    return collected;
+}
+
+std::vector<std::string> ReadSectionLines(const std::string& path, std::string_view name) {
+    return SplitListValue(ReadSection(path, name));
+}
+
+void WriteSection(const std::string& path, std::string_view name,
+                  const std::vector<std::string>& lines) {
+    const auto content = ReadFileIfExists(path);
+    std::string out;
+    if (!content) {
+        out.reserve(SectionSize(name, lines));
+        out += '[';
+        out += name;
+        out += ']';
+        out += kCrLf;
+        AppendSectionBody(out, lines);
+        ReplaceFile(path, out);
+        return;
+    }
+
+    out.reserve(content->size() + SectionSize(name, lines));
+    LineCursor cursor(*content);
+    std::string_view line;
+    bool found = false;
+    while (cursor.Next(line)) {
+        AppendLine(out, line);
+        if (IsSectionHeader(line, name)) {
+            found = true;
+            break;
+        }
+    }
+    if (found) {
+        // Also for a header that ends a truncated file: the section goes right after it, so
+        // the file never holds a second header for the same section.
+        AppendSectionBody(out, lines);
+        while (cursor.Next(line) && line != kSectionEnd) {
+        }
+        while (cursor.Next(line))
+            AppendLine(out, line);
+    } else {
+        // A new section at the end, after an empty line; the existing bytes stay as they are.
+        out.assign(*content);
+        if (!out.empty() && out.back() != '\n') out += kCrLf;
+        out += kCrLf;
+        out += '[';
+        out += name;
+        out += ']';
+        out += kCrLf;
+        AppendSectionBody(out, lines);
+    }
+    ReplaceFile(path, out);
+}
+
+std::vector<std::string> ReadTextLines(const std::string& path) {
+    const std::string content = ReadFileOrThrow(path);
+    std::vector<std::string> lines;
+    LineCursor cursor(content);
+    std::string_view line;
+    while (cursor.Next(line))
+        lines.emplace_back(line);
+    return lines;
+}
+
+void WriteTextLines(const std::string& path, const std::vector<std::string>& lines) {
+    ReplaceFile(path, JoinListValue(lines));
+}
+
+void AppendTextLines(const std::string& path, const std::vector<std::string>& lines) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+    if (fd.get() < 0) ThrowFileError("Cannot open", path, errno);
+    // One write for all lines, so lines appended by one action stay together.
+    WriteAll(fd.get(), JoinListValue(lines), path);
+    if (fd.Close() != 0) ThrowFileError("Cannot write", path, errno);
+}
+
+std::string NewTemplateName(const std::string& programDir, TemplateKind kind) {
+    const char prefix = kind == TemplateKind::Message ? 'm' : 'd';
+    // An action line keeps six characters of the name: five digits at most.
+    for (int number = 1; number <= 99999; ++number) {
+        std::string name = prefix + ZeroPadded5(number) + ".dat";
+        struct stat info {};
+        const std::string path = programDir + name;
+        if (::lstat(path.c_str(), &info) == 0) continue;
+        if (errno == ENOENT) return name;
+        ThrowFileError("Cannot look at", path, errno);
+    }
+    throw ZelmError(std::string("No free template name: all 99999 \"") + prefix +
+                    "\" templates exist in \"" + programDir + "\"");
+}
+
+std::string TemplatePathFromActionLine(const std::string& programDir, const std::string& line) {
+    const std::string id = RightStr(line, 6);
+    if (id.size() != 6 || id.find('/') != std::string::npos || id.find('\0') != std::string::npos) {
+        throw ZelmError("The action line \"" + line + "\" names no template file");
+    }
+    return programDir + id + ".dat";
+}
+
+std::string ResolveInProgramDir(const std::string& programDir, const std::string& path) {
+    if (!path.empty() && path.front() == '/') return path;
+    return programDir + path;
+}
+
+std::vector<std::string> MessageTemplateLines(const MessageTemplate& message) {
+    std::vector<std::string> lines;
+    lines.reserve(message.body.size() + 5);
+    lines.push_back("From: " + message.from);
+    lines.push_back("Subject: " + message.subject);
+    lines.push_back("To: " + message.to);
+    lines.push_back("Cc: " + message.cc);
+    lines.emplace_back();
+    lines.insert(lines.end(), message.body.begin(), message.body.end());
+    return lines;
+}
+
+MessageTemplate ParseMessageTemplate(const std::vector<std::string>& lines) {
+    // The fields are the lines without their prefixes' lengths, as the dialog reads them.
+    auto field = [&](std::size_t index, std::size_t prefixLength) {
+        if (index >= lines.size() || lines[index].size() <= prefixLength) return std::string();
+        return lines[index].substr(prefixLength);
+    };
+    MessageTemplate message;
+    message.from = field(0, 6);
+    message.subject = field(1, 9);
+    message.to = field(2, 4);
+    message.cc = field(3, 4);
+    // As for composition, the body begins after the first empty line; without one it is empty.
+    const auto empty = std::find(lines.begin(), lines.end(), std::string());
+    if (empty != lines.end()) message.body.assign(empty + 1, lines.end());
+    return message;
+}
+
+std::vector<std::string> SaveDataTemplateLines(const SaveDataTemplate& saveData) {
+    std::vector<std::string> lines;
+    lines.reserve(saveData.lines.size() + 1);
+    lines.push_back(saveData.outputPath);
+    lines.insert(lines.end(), saveData.lines.begin(), saveData.lines.end());
+    return lines;
+}
+
+SaveDataTemplate ReadSaveDataTemplate(const std::string& path) {
+    auto lines = ReadTextLines(path);
+    if (lines.empty() || Trim(lines.front()).empty()) {
+        throw ZelmError("The save-data template \"" + path + "\" names no output file");
+    }
+    SaveDataTemplate saveData;
+    saveData.outputPath = std::move(lines.front());
+    saveData.lines.assign(std::make_move_iterator(lines.begin() + 1),
+                          std::make_move_iterator(lines.end()));
+    return saveData;
+}
+
+std::string WriteRejectReplyTemplate(const std::string& programDir,
+                                     const std::vector<std::string>& rejectText,
+                                     const std::string& returnPath) {
+    std::vector<std::string> lines = rejectText;
+    // The address comes from the rejected message: a line break in it must not become a
+    // header line of its own in the reply.
+    std::string to = "To: " + returnPath;
+    std::replace_if(
+        to.begin(), to.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    lines.insert(lines.begin() +
+                     static_cast<std::ptrdiff_t>(std::min<std::size_t>(2, lines.size())),
+                 std::move(to));
+    const std::string path = programDir + std::string(kRejectReplyFileName);
+    WriteTextLines(path, lines);
+    return path;
+}
+
+std::string OutboxFolder(const std::string& programDir, const std::string& mailbox) {
+    CheckFileName(mailbox, "Mailbox name");
+    return programDir + mailbox;
+}
+
+void EnsureOutboxFolder(const std::string& folder) {
+    if (::mkdir(folder.c_str(), 0700) == 0) return;
+    const int error = errno;
+    struct stat info {};
+    if (error == EEXIST && ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return;
+    ThrowFileError("Cannot create the outbox folder", folder, error);
+}
+
+std::vector<std::string> ListOutboxFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str()); // glibc opens it close-on-exec
+    if (dir == nullptr) {
+        if (errno == ENOENT) return names;
+        ThrowFileError("Cannot list the outbox folder", folder, errno);
+    }
+    const std::string prefix = folder + "/";
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (!EndsWithDatNoCase(name)) continue;
+        struct stat info {};
+        if (::stat((prefix + std::string(name)).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            continue;
+        }
+        names.emplace_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (auto& name : names)
+        name.insert(0, prefix);
+    return names;
+}
+
+std::string WriteOutboxMessage(const std::string& folder, const OutboxMessage& message) {
+    std::string content = std::to_string(message.attempts);
+    content += kCrLf;
+    for (const auto& recipient : message.recipients) {
+        // An empty entry would read back as the end of the recipients, and a line break would
+        // split the file's layout; neither is a deliverable address.
+        if (Trim(recipient).empty() || recipient.find_first_of("\r\n") != std::string::npos) {
+            continue;
+        }
+        AppendLine(content, recipient);
+    }
+    content += kCrLf;
+    for (const auto& line : message.lines)
+        AppendLine(content, line);
+    // The final line end that readers drop again.
+    content += kCrLf;
+
+    const std::string prefix = folder + "/";
+    const std::string tempPath = WriteFlushedTemp(prefix, content, 0666);
+    TempFileGuard guard(tempPath);
+    std::mt19937 random(std::random_device{}());
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const std::string path = prefix + RandomOutboxName(random);
+        if (RenameNoReplace(tempPath, path)) {
+            guard.Release();
+            SyncFolder(prefix);
+            return path;
+        }
+    }
+    throw ZelmError("No free outbox file name in \"" + folder + "\"");
+}
+
+OutboxMessage ReadOutboxMessage(const std::string& path) {
+    const std::string content = ReadFileOrThrow(path);
+    // Only CR LF ends a line here: the writer put it there, and a lone CR or LF inside a
+    // message line must come back unchanged.
+    auto lines = Split(content, std::string(kCrLf)).pieces;
+    if (!lines.empty() && lines.back().empty()) lines.pop_back();
+
+    OutboxMessage message;
+    const std::string first = lines.empty() ? std::string() : lines.front();
+    if (!IsWholeNumber(first)) {
+        throw ZelmError("The outbox file \"" + path +
+                        "\" does not begin with an attempt count (\"" + first + "\")");
+    }
+    message.attempts = TextToIntDef(first, 0);
+    std::size_t index = 1;
+    while (index < lines.size() && !Trim(lines[index]).empty()) {
+        message.recipients.push_back(std::move(lines[index]));
+        ++index;
+    }
+    if (index >= lines.size()) {
+        throw ZelmError("The outbox file \"" + path + "\" has no empty line after its recipients");
+    }
+    message.lines.assign(
+        std::make_move_iterator(lines.begin() + static_cast<std::ptrdiff_t>(index) + 1),
+        std::make_move_iterator(lines.end()));
+    // The writer ends the text with one more line end; without dropping it, every retry would
+    // add an empty line to the message.
+    if (!message.lines.empty() && message.lines.back().empty()) message.lines.pop_back();
+    return message;
+}
+
+} // namespace zelm
