@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/config_store.h"
+#include "core/schema.h"
 
 namespace zelm {
 
@@ -11,25 +12,25 @@ namespace zelm {
 struct MailboxSettings {
     /// The mailbox key could be opened (a missing key reads as a disabled mailbox).
     bool keyFound = false;
-    bool mailboxEnabled = false;
-    bool limitMessageSizeEnabled = false;
-    bool acceptListEnabled = true;
-    bool rejectListEnabled = true;
-    bool forwardToEnabled = false;
-    bool bounceEnabled = false;
-    bool deleteEnabled = false;
-    std::int32_t cacheLimit = 100;
-    std::int32_t limitSize = 30000;
+    bool mailboxEnabled = schema::SessionMailboxEnabled;
+    bool limitMessageSizeEnabled = schema::SessionLimitMessageSizeEnabled;
+    bool acceptListEnabled = schema::SessionAcceptListEnabled;
+    bool rejectListEnabled = schema::SessionRejectListEnabled;
+    bool forwardToEnabled = schema::SessionForwardToEnabled;
+    bool bounceEnabled = schema::SessionBounceEnabled;
+    bool deleteEnabled = schema::SessionDeleteEnabled;
+    std::int32_t cacheLimit = schema::SessionCache;
+    std::int32_t limitSize = schema::SessionLimitSize;
     std::string forwardAddress;
     std::string host;
     std::string userId;
     /// The decoded password.
     std::string password;
-    std::int32_t port = 110;
+    std::int32_t port = schema::SessionPort;
     std::string smtpHost;
     /// The bare sender address taken from "SMTPFrom".
     std::string smtpFrom;
-    std::int32_t smtpPort = 25;
+    std::int32_t smtpPort = schema::SessionSMTPPort;
 };
 
 /// Reads a mailbox's settings afresh; absent values and numbers that are not numbers give the

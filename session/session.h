@@ -1,11 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/engine_context.h"
+#include "messages/header_summary.h"
 #include "session/mailbox_settings.h"
 #include "session/message_cache.h"
 
@@ -13,7 +13,6 @@ namespace zelm {
 
 class Pop3Client;
 class SmtpSender;
-struct MessageState;
 
 /// The six counters of one mailbox's summary line, zeroed at the start of every mailbox.
 struct MailboxCounters {
@@ -56,6 +55,8 @@ public:
     std::vector<std::string> rejectText;
     /// The current mailbox's counters.
     MailboxCounters counters;
+    /// The header field names rules can test, as the window holds them; taken per mailbox.
+    HeaderFieldList headerFields;
 
     /// 1-based POP3 number of the message being processed (0 outside the message loop).
     int messageNumber = 0;
@@ -63,10 +64,10 @@ public:
     std::vector<std::string> textVariableNames;
 
     /// The current message's header summary, message variables and composed lists.
-    MessageState& Message() { return *m_message; }
+    MessageState& Message() { return m_message; }
 
 private:
-    std::unique_ptr<MessageState> m_message;
+    MessageState m_message;
 };
 
 /// Retrieves the current message once (RETR) and appends the "Header" and "Body" values to the

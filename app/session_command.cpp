@@ -1,0 +1,178 @@
+#include "app/session_command.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "app/terminal_ui.h"
+#include "app/usage.h"
+#include "core/config_store.h"
+#include "core/engine_context.h"
+#include "core/home_folder.h"
+#include "core/program_info.h"
+#include "core/string_helpers.h"
+#include "core/zelm_error.h"
+#include "protocols/pop3.h"
+#include "protocols/smtp.h"
+#include "session/session.h"
+#include "session/session_driver.h"
+
+namespace zelm {
+namespace {
+
+// A signal handler can only reach static storage; it writes one byte into this pipe, which the
+// session notices at its next pump and the wait between sessions notices at once.
+int g_signalPipeWrite = -1;
+
+extern "C" void OnStopSignal(int) {
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipeWrite, &byte, 1);
+    errno = savedErrno;
+}
+
+/// SIGINT and SIGTERM turned into bytes on a pipe for as long as the object lives; the previous
+/// handlers come back afterwards.
+class StopSignals {
+public:
+    StopSignals() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+            throw ZelmError("Cannot watch for signals: pipe failed");
+        }
+        m_read = fds[0];
+        m_write = fds[1];
+        g_signalPipeWrite = m_write;
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &m_oldInt);
+        ::sigaction(SIGTERM, &action, &m_oldTerm);
+    }
+    ~StopSignals() {
+        ::sigaction(SIGINT, &m_oldInt, nullptr);
+        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        g_signalPipeWrite = -1;
+        ::close(m_read);
+        ::close(m_write);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    /// A signal arrived since the last call (drains the pipe).
+    bool Take() {
+        char buffer[64];
+        bool any = false;
+        while (::read(m_read, buffer, sizeof buffer) > 0) {
+            any = true;
+        }
+        return any;
+    }
+
+    /// Waits until the deadline or a signal; true when a signal came.
+    bool WaitUntil(std::chrono::steady_clock::time_point deadline) {
+        for (;;) {
+            if (Take()) {
+                return true;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                return false;
+            }
+            pollfd watch{m_read, POLLIN, 0};
+            // Cut into slices so the int time-out of poll never overflows.
+            const int sliceMs = static_cast<int>(std::min<long long>(left.count(), 3600000));
+            ::poll(&watch, 1, sliceMs);
+        }
+    }
+
+private:
+    int m_read = -1;
+    int m_write = -1;
+    struct sigaction m_oldInt {};
+    struct sigaction m_oldTerm {};
+};
+
+int UsageFailure(std::ostream& err, const std::string& message) {
+    err << ProgramName << ": " << message << '\n' << UsageHint();
+    return 2;
+}
+
+struct SessionOptions {
+    bool verbose = false;
+    bool repeat = false;
+    int repeatSeconds = 0;
+};
+
+} // namespace
+
+int RunSessionCommand(const std::string& programDir, const std::vector<std::string>& args,
+                      std::ostream& out, std::ostream& err) {
+    SessionOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--verbose") {
+            options.verbose = true;
+        } else if (args[i] == "--repeat") {
+            if (i + 1 >= args.size()) {
+                return UsageFailure(err, "session: --repeat needs a number of seconds");
+            }
+            options.repeatSeconds = TextToIntDef(args[++i], -1);
+            if (options.repeatSeconds < 1) {
+                return UsageFailure(err, "session: --repeat needs a whole number of seconds "
+                                         "from 1, not '" +
+                                             args[i] + "'");
+            }
+            options.repeat = true;
+        } else {
+            return UsageFailure(err, "session: unknown argument '" + args[i] + "'");
+        }
+    }
+
+    const InstanceLock lock(programDir);
+    if (!lock.Held()) {
+        err << AlreadyRunningText() << '\n';
+        return 1;
+    }
+    SettingsDb db(programDir + SettingsFileName);
+    TerminalUi ui(db, out, err, options.verbose);
+    EngineContext context(programDir, db, ui);
+    Pop3Client pop3(context);
+    SmtpSender smtp(context);
+    ProcessingSession session(context, pop3, smtp);
+
+    StopSignals signals;
+    bool stopRequested = false;
+    // The abort button of a terminal: a signal during a session ends it after the message.
+    ui.SetPumpHook([&] {
+        if (signals.Take()) {
+            stopRequested = true;
+            if (context.connectionInUse) {
+                AbortSession(context);
+            }
+        }
+    });
+
+    for (;;) {
+        const SessionOutcome outcome = RunSession(session);
+        if (outcome == SessionOutcome::NotStarted || outcome == SessionOutcome::Busy) {
+            return 1;
+        }
+        if (outcome == SessionOutcome::EndedByError) {
+            return 1;
+        }
+        if (!options.repeat || stopRequested || signals.Take()) {
+            return 0;
+        }
+        const auto next =
+            std::chrono::steady_clock::now() + std::chrono::seconds(options.repeatSeconds);
+        if (signals.WaitUntil(next)) {
+            return 0;
+        }
+    }
+}
+
+} // namespace zelm

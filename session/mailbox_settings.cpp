@@ -1,0 +1,55 @@
+#include "session/mailbox_settings.h"
+
+#include "core/schema.h"
+#include "core/string_helpers.h"
+#include "messages/header_summary.h"
+
+namespace zelm {
+
+namespace {
+
+// A flag that exists is taken as stored; only a missing one gets the session's default.
+bool ReadFlag(ConfigStore& key, const char* name, bool defaultValue) {
+    return key.ValueExists(name) ? key.ReadBool(name) : defaultValue;
+}
+
+// Numbers are kept as typed; text that is not a number reads as the default.
+std::int32_t ReadNumber(ConfigStore& key, const char* name, std::int32_t defaultValue) {
+    return key.ValueExists(name) ? TextToIntDef(key.ReadString(name), defaultValue) : defaultValue;
+}
+
+} // namespace
+
+MailboxSettings ReadMailboxSettings(SettingsDb& db, const std::string& mailbox) {
+    MailboxSettings settings;
+    ConfigStore key(db);
+    if (!key.OpenKey(MailboxKeyPath(mailbox), false)) {
+        return settings;
+    }
+    settings.keyFound = true;
+    settings.mailboxEnabled = ReadFlag(key, schema::MailboxEnabled, schema::SessionMailboxEnabled);
+    settings.limitMessageSizeEnabled =
+        ReadFlag(key, schema::LimitMessageSizeEnabled, schema::SessionLimitMessageSizeEnabled);
+    settings.acceptListEnabled =
+        ReadFlag(key, schema::AcceptListEnabled, schema::SessionAcceptListEnabled);
+    settings.rejectListEnabled =
+        ReadFlag(key, schema::RejectListEnabled, schema::SessionRejectListEnabled);
+    settings.forwardToEnabled =
+        ReadFlag(key, schema::ForwardToEnabled, schema::SessionForwardToEnabled);
+    settings.bounceEnabled = ReadFlag(key, schema::BounceEnabled, schema::SessionBounceEnabled);
+    settings.deleteEnabled = ReadFlag(key, schema::DeleteEnabled, schema::SessionDeleteEnabled);
+    settings.cacheLimit = ReadNumber(key, schema::Cache, schema::SessionCache);
+    settings.limitSize = ReadNumber(key, schema::LimitSize, schema::SessionLimitSize);
+    settings.forwardAddress = key.ReadString(schema::ForwardAddress);
+    settings.host = key.ReadString(schema::Host);
+    settings.userId = key.ReadString(schema::UserID);
+    settings.password = UnscramblePassword(key.ReadString(schema::Password));
+    settings.port = ReadNumber(key, schema::Port, schema::SessionPort);
+    settings.smtpHost = key.ReadString(schema::SMTPHost);
+    settings.smtpFrom = ExtractAddress(key.ReadString(schema::SMTPFrom));
+    settings.smtpPort = ReadNumber(key, schema::SMTPPort, schema::SessionSMTPPort);
+    key.CloseKey();
+    return settings;
+}
+
+} // namespace zelm

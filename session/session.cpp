@@ -1,0 +1,21 @@
+#include "session/session.h"
+
+#include "protocols/pop3.h"
+
+namespace zelm {
+
+ProcessingSession::ProcessingSession(EngineContext& engineContext, Pop3Client& pop3Client,
+                                     SmtpSender& smtpSender)
+    : context(engineContext), pop3(pop3Client), smtp(smtpSender) {}
+
+ProcessingSession::~ProcessingSession() = default;
+
+bool EnsureRetrieved(ProcessingSession& session) {
+    Pop3Client& pop3 = session.pop3;
+    const int number = session.messageNumber;
+    return EnsureRetrievedWith([&pop3, number] { return Pop3Retr(pop3, number); },
+                               session.Message().messageVariables, pop3.headerLines,
+                               pop3.messageBody);
+}
+
+} // namespace zelm

@@ -1,0 +1,368 @@
+#include "session/session_driver.h"
+
+#include <algorithm>
+#include <exception>
+#include <functional>
+#include <utility>
+
+#include "core/schema.h"
+#include "core/string_helpers.h"
+#include "messages/data_file.h"
+#include "messages/header_summary.h"
+#include "protocols/outbox.h"
+#include "protocols/pop3.h"
+#include "protocols/smtp.h"
+#include "session/actions.h"
+#include "session/filter_evaluation.h"
+#include "session/screening.h"
+
+namespace zelm {
+namespace {
+
+std::string ErrorText(const std::exception& error) {
+    return error.what();
+}
+
+// While a run lasts the POP3 client parses headers into this session's state; the caller's
+// parser (the interactive browser's) comes back afterwards, so no hook outlives its session.
+class HeaderParserScope {
+public:
+    explicit HeaderParserScope(ProcessingSession& session)
+        : m_pop3(session.pop3), m_saved(std::move(session.pop3.headerParser)) {
+        m_pop3.headerParser = [&session](const std::vector<std::string>& headerLines) {
+            return ParseHeaders(headerLines, session.headerFields, session.pop3.messageSize,
+                                session.Message());
+        };
+    }
+    ~HeaderParserScope() { m_pop3.headerParser = std::move(m_saved); }
+    HeaderParserScope(const HeaderParserScope&) = delete;
+    HeaderParserScope& operator=(const HeaderParserScope&) = delete;
+
+private:
+    Pop3Client& m_pop3;
+    HeaderParser m_saved;
+};
+
+std::string SummaryLine(const std::string& mailbox, const MailboxCounters& counters) {
+    return "Summary(" + mailbox + "): Tot:" + std::to_string(counters.tot) +
+           " New:" + std::to_string(counters.newCount) + " Big:" + std::to_string(counters.big) +
+           " Acc:" + std::to_string(counters.acc) + " Rej:" + std::to_string(counters.rej) +
+           " Flt:" + std::to_string(counters.flt);
+}
+
+// M1: the mailbox's lists and counters start empty, and it counts as not enabled until its
+// settings say otherwise.
+void StartMailbox(ProcessingSession& session, const std::string& mailbox) {
+    session.cache.Clear();
+    session.acceptList.clear();
+    session.rejectList.clear();
+    session.rejectText.clear();
+    session.Message() = MessageState{};
+    session.counters = MailboxCounters{};
+    session.settings = MailboxSettings{};
+    session.messageNumber = 0;
+    session.context.currentMailbox = mailbox;
+}
+
+// P2: nothing of the previous message may be seen by this one.
+void StartMessage(ProcessingSession& session, int number) {
+    Pop3Client& pop3 = session.pop3;
+    pop3.headerLines.clear();
+    pop3.messageBody.clear();
+    pop3.messageRetrieved = false;
+    session.Message().headerSummary = HeaderSummary{};
+    session.Message().messageVariables.values.clear();
+    session.Message().recipientList.clear();
+    ++session.counters.tot;
+    session.messageNumber = number;
+}
+
+// P10: the filters named in "Operation", read again for every message, in stored order.
+void ApplyFilters(ProcessingSession& session) {
+    EngineContext& context = session.context;
+    const std::string operation = ReadRegString(
+        context.settings, MailboxKeyPath(context.currentMailbox), schema::Operation, "");
+    const HeaderSummary& summary = session.Message().headerSummary;
+    const FilterMessage message{summary.fields, summary.values, session.pop3.messageSize};
+    for (const std::string& filterName : SplitListValue(operation)) {
+        if (filterName.empty() ||
+            !EvaluateFilter(context.settings, context.currentMailbox, filterName, message)) {
+            continue;
+        }
+        ++session.counters.flt;
+        if (ExecuteFilterActions(session, filterName) == ActionOutcome::Stop) {
+            break;
+        }
+    }
+}
+
+// The server or the network went away in the middle of a message: the message is not
+// cached (it is tried again next session) and the loop ends.
+bool ConnectionLost(ProcessingSession& session, int number) {
+    session.context.log.WriteErrorLine("Pop3: connection to " + session.context.currentMailbox +
+                                       " lost at message " + std::to_string(number));
+    return false;
+}
+
+// P1 to P11 for message n. False when the message loop has to end (abort requested, or the
+// connection is gone).
+bool ProcessMessage(ProcessingSession& session, int number) {
+    EngineContext& context = session.context;
+    Pop3Client& pop3 = session.pop3;
+    if (!pop3.connection.Active()) {
+        return ConnectionLost(session, number);
+    }
+
+    // P1
+    session.smtp.attemptNumber = 1;
+    if (!context.abortRequested) {
+        context.ui.SetAbortButton((number / 10) % 2 == 1 ? kAbortCaptionInProgress
+                                                         : kAbortCaptionPress,
+                                  AbortButtonColour::Red, true);
+    }
+    // P2, P3
+    StartMessage(session, number);
+    Pop3Uidl(pop3, number);
+    if (!pop3.connection.Active()) {
+        return ConnectionLost(session, number);
+    }
+    const std::string uniqueId = pop3.messageUid;
+
+    // A message enters the Cache only when it was really looked at: one whose size or header
+    // could not be read is left for the next session, never judged by another message's values.
+    bool lookedAt = true;
+    if (uniqueId.empty() || !session.cache.Contains(uniqueId)) { // P4
+        ++session.counters.newCount;                             // P5
+        if (!Pop3List(pop3, number)) {
+            if (!pop3.connection.Active()) {
+                return ConnectionLost(session, number);
+            }
+            context.log.WriteSessionLine(" Msg: size not known (LIST refused), left for the "
+                                         "next session");
+            lookedAt = false;
+        } else if (session.settings.limitMessageSizeEnabled &&
+                   pop3.messageSize > session.settings.limitSize) { // P6
+            ++session.counters.big;
+            context.log.WriteSessionLine(" Msg: exceeds size limit (" +
+                                         std::to_string(pop3.messageSize) + " bytes)");
+        } else if (!Pop3Top(pop3, number)) { // P7
+            if (!pop3.connection.Active()) {
+                return ConnectionLost(session, number);
+            }
+            context.log.WriteSessionLine(" Msg: header not read (TOP refused), left for the "
+                                         "next session");
+            lookedAt = false;
+        } else {
+            const HeaderSummary& summary = session.Message().headerSummary; // P8
+            context.log.WriteSessionLine(" Msg: " + summary.from + "(" + summary.subject + ")");
+            switch (ScreenMessage(session)) { // P9
+            case ScreenResult::Accepted:
+                ++session.counters.acc;
+                break;
+            case ScreenResult::Rejected:
+                ++session.counters.rej;
+                break;
+            case ScreenResult::Neither:
+                ApplyFilters(session); // P10
+                break;
+            }
+        }
+    }
+
+    // P11
+    context.ui.PumpEvents();
+    if (lookedAt && !uniqueId.empty() && !session.cache.Contains(uniqueId)) {
+        session.cache.Append(uniqueId);
+    }
+    pop3.headerLines.clear();
+    pop3.messageBody.clear();
+    return !context.abortRequested;
+}
+
+// M6: log in, send the waiting mail, take up every message.
+void ProcessMailbox(ProcessingSession& session) {
+    EngineContext& context = session.context;
+    Pop3Client& pop3 = session.pop3;
+    const MailboxSettings& settings = session.settings;
+
+    pop3.connection.SetEndpoint(settings.host);
+    pop3.connection.SetPort(settings.port);
+    session.smtp.host = settings.smtpHost;
+    session.smtp.port = settings.smtpPort;
+    session.smtp.senderAddress = settings.smtpFrom;
+    session.smtp.attemptNumber = 1;
+    // Never the previous mailbox's total, whatever STAT does.
+    pop3.messageTotal = 0;
+
+    if (!Pop3Open(pop3, settings.userId, settings.password)) {
+        return;
+    }
+    if (!pop3.connection.Active()) {
+        context.log.WriteSessionLine("Failed connection to " + context.currentMailbox);
+        return;
+    }
+    context.log.WriteSessionLine("Connected to " + context.currentMailbox);
+    SendPendingMail(session.smtp);
+    const int total = pop3.messageTotal;
+    for (int number = 1; number <= total; ++number) {
+        if (!ProcessMessage(session, number)) {
+            break;
+        }
+    }
+}
+
+// M7: QUIT commits the deletions; the summary line; the Cache back to the data file.
+void FinishMailbox(ProcessingSession& session, const std::string& dataFile, bool cacheKnown) {
+    EngineContext& context = session.context;
+    Pop3Client& pop3 = session.pop3;
+    context.ui.PumpEvents();
+    if (pop3.connection.Active()) {
+        try {
+            Pop3Quit(pop3);
+        } catch (const SocketError& error) {
+            // The server went away under the QUIT: nothing left to commit, and the next
+            // mailbox must still be visited.
+            context.log.WriteErrorLine("Pop3 QUIT: " + ErrorText(error));
+            pop3.connection.Close();
+        }
+    }
+    if (session.settings.mailboxEnabled) {
+        context.log.WriteSessionLine(SummaryLine(context.currentMailbox, session.counters));
+    }
+    // Without the stored Cache or the limit, writing back would drop ids the file holds.
+    if (cacheKnown) {
+        session.cache.Trim(session.settings.cacheLimit);
+        WriteSection(dataFile, kSectionCache, session.cache.Lines());
+    }
+    session.cache.Clear();
+    session.acceptList.clear();
+    session.rejectList.clear();
+    session.rejectText.clear();
+    session.messageNumber = 0;
+}
+
+// M1 to M7 for one mailbox. An error inside the mailbox ends it through M7 with the cause in
+// the error log; only an error of M7 itself goes up and ends the run.
+void VisitMailbox(ProcessingSession& session, const std::string& mailbox) {
+    EngineContext& context = session.context;
+    const std::string problem = MailboxNameProblem(mailbox);
+    if (!problem.empty()) {
+        // Such a name could address a file outside the mailbox's own: touch nothing of it.
+        context.log.WriteErrorLine("Mailbox " + mailbox + " passed over: " + problem);
+        return;
+    }
+
+    StartMailbox(session, mailbox); // M1
+    const std::string dataFile = DataFilePath(context.programDir, mailbox);
+    bool cacheKnown = false;
+    try {
+        // M2
+        session.cache.Assign(ReadSectionLines(dataFile, kSectionCache));
+        session.acceptList = ReadSectionLines(dataFile, kSectionAcceptList);
+        session.rejectList = ReadSectionLines(dataFile, kSectionRejectList);
+        session.rejectText = ReadSectionLines(dataFile, kSectionRejectText);
+        // M3
+        session.settings = ReadMailboxSettings(context.settings, mailbox);
+        cacheKnown = true;
+        // M4
+        session.cache.Trim(session.settings.cacheLimit);
+        // M5
+        const MailboxSettings& settings = session.settings;
+        if (settings.mailboxEnabled && !settings.host.empty() && !settings.userId.empty() &&
+            settings.port != 0) {
+            session.headerFields = context.ui.HeaderFieldNames();
+            ProcessMailbox(session);
+        }
+    } catch (const std::exception& error) {
+        context.log.WriteErrorLine("Mailbox " + mailbox + ": " + ErrorText(error));
+    }
+    FinishMailbox(session, dataFile, cacheKnown); // M7
+}
+
+// E1 to E5: whatever happened, the run ends here and leaves nothing set.
+void EndSession(ProcessingSession& session) {
+    EngineContext& context = session.context;
+    context.abortRequested = false;
+    context.connectionInUse = false;
+    context.ui.SetAbortButton(kAbortCaptionIdle, AbortButtonColour::Green, false);
+    try {
+        context.log.WriteSessionLine("Session End");
+    } catch (const std::exception&) {
+        // The log is failing; closing it below is all that is left to do.
+    }
+    context.log.CloseSessionLogs();
+    context.ui.RestartSessionTimer();
+    context.ui.SetTrayAnimation(false);
+}
+
+} // namespace
+
+std::vector<std::string> SortedMailboxNames(SettingsDb& db) {
+    std::vector<std::string> names;
+    ConfigStore key(db);
+    if (key.OpenKey(std::string(SettingsRoot) + "\\" + schema::MailboxesKey, false)) {
+        key.GetKeyNames(names);
+        key.CloseKey();
+    }
+    std::stable_sort(names.begin(), names.end(), LessNoCase);
+    return names;
+}
+
+void AbortSession(EngineContext& context) {
+    context.ui.SetAbortButton(kAbortCaptionAborting, AbortButtonColour::Red, true);
+    context.abortRequested = true;
+}
+
+SessionOutcome RunSession(ProcessingSession& session) {
+    EngineContext& context = session.context;
+    if (context.connectionInUse) { // S1
+        return SessionOutcome::Busy;
+    }
+    context.ui.StopSessionTimer(); // S2
+    try {
+        context.log.OpenSessionLogs(); // S3
+    } catch (const std::exception& error) {
+        // Nothing is set yet; the timer goes on so a later tick can try again.
+        context.ui.RestartSessionTimer();
+        context.ui.ShowMessage("The session could not start: " + ErrorText(error));
+        return SessionOutcome::NotStarted;
+    }
+
+    const std::string shownMailbox = context.currentMailbox;
+    std::string failure;
+    context.ui.SetTrayAnimation(true); // S4
+    try {
+        context.log.WriteSessionLine("Session Start"); // S5
+        context.connectionInUse = true;                // S6
+        context.ui.SetAbortButton(kAbortCaptionIdle, AbortButtonColour::Red, true);
+        const HeaderParserScope parserScope(session);
+        session.mailboxNames = SortedMailboxNames(context.settings); // S7
+        for (const std::string& mailbox : session.mailboxNames) {
+            VisitMailbox(session, mailbox);
+            if (context.abortRequested) { // M8
+                break;
+            }
+        }
+    } catch (const std::exception& error) {
+        failure = ErrorText(error);
+    } catch (...) {
+        failure = "unknown error";
+    }
+    if (!failure.empty()) {
+        try {
+            context.log.WriteErrorLine("Session ended early: " + failure);
+        } catch (const std::exception&) {
+            // The error log itself is failing; the message below still tells the user.
+        }
+    }
+    session.mailboxNames.clear();
+    context.currentMailbox = shownMailbox;
+    EndSession(session);
+    if (!failure.empty()) {
+        context.ui.ShowMessage("The session ended early: " + failure);
+        return SessionOutcome::EndedByError;
+    }
+    return SessionOutcome::Ran;
+}
+
+} // namespace zelm
