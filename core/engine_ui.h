@@ -11,6 +11,9 @@ enum class AbortButtonColour { Green, Red };
 /// Which log a line was written to, for front ends that echo the logs.
 enum class LogKind { Session, Error };
 
+/// The interactive browser's buttons that the POP3 operations enable and disable.
+enum class BrowserButton { Connect, GetSummary, GetMessage, DeleteMessage };
+
 /// The engine's only way to the window. The desktop UI, the command line and the tests
 /// each implement it; the engine never includes anything of the UI.
 class EngineUi {
@@ -48,6 +51,9 @@ public:
     virtual void SetBrowserConnected(bool connected) = 0;
     /// Interactive browser: arms (true) or stops (false) the header-fetching timer.
     virtual void SetBrowserHeaderTimer(bool armed) = 0;
+    /// Interactive browser: enables or disables one button (the POP3 operations disable the
+    /// message buttons while a reply is read; a session disables Connect).
+    virtual void SetBrowserButton(BrowserButton button, bool enabled) = 0;
 };
 
 } // namespace zelm

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
+#include <poll.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/types.h>
 
 #include "core/engine_context.h"
 #include "core/zelm_error.h"
@@ -19,6 +24,16 @@ struct TransportLimits {
     int readLimitMs = 60000;    ///< wait for each further read
     int sendLimitMs = 60000;    ///< a send that makes no progress for this long fails
     int sliceMs = 50;           ///< long waits are cut into slices with the UI pump between
+    /// A reply that grows beyond this without ending is abandoned (256 MiB).
+    std::size_t maxReplyBytes = std::size_t{256} << 20;
+};
+
+/// The socket calls a connection makes after connecting; tests replace them to inject
+/// interruptions and failures.
+struct SocketCalls {
+    std::function<int(pollfd*, nfds_t, int)> poll = ::poll;
+    std::function<ssize_t(int, void*, std::size_t, int)> recv = ::recv;
+    std::function<ssize_t(int, const void*, std::size_t, int)> send = ::send;
 };
 
 /// A blocking TCP client connection (`Pop3` or `SMTP`) on the UI thread.
@@ -33,24 +48,43 @@ public:
 
     /// Endpoint rule: a dotted IPv4 text is the numeric address, anything else a host name.
     void SetEndpoint(const std::string& hostText);
+    /// The port the next Connect uses.
     void SetPort(int port);
+    /// The port the next Connect uses.
     int Port() const { return m_port; }
     /// The numeric address set by SetEndpoint ("" when a host name is used).
     const std::string& Address() const { return m_address; }
     /// The host name set by SetEndpoint ("" when a numeric address is used).
     const std::string& HostName() const { return m_hostName; }
 
-    /// Blocking connect; throws SocketError on any failure.
+    /// Blocking connect (an open connection is closed first); throws SocketError on any
+    /// failure. The UI is pumped while the operating system tries.
     void Connect();
     /// The connection is open.
     bool Active() const { return m_fd >= 0; }
-    /// Sends the whole text; throws SocketError (also after sendLimitMs without progress).
+    /// Sends the whole text; throws SocketError (also after sendLimitMs without progress), the
+    /// connection then closed.
     void SendText(const std::string& text);
-    /// Shuts and closes the socket; does nothing when inactive.
+    /// Shuts and closes the socket, then tells the close handler; does nothing when inactive.
     void Close();
+    /// Called after every close of an active connection, whatever closed it (POP3 uses it to
+    /// show "Disconnected").
+    void SetCloseHandler(std::function<void()> handler) { m_closeHandler = std::move(handler); }
 
+    /// Waits up to limitMs for data, pumping the UI between slices; false on time-out.
+    bool WaitReadable(int limitMs);
+    /// Reads up to size bytes, waiting up to limitMs for them. Returns the count, 0 when the
+    /// peer closed or nothing came in time (timedOut tells which); throws SocketError, the
+    /// connection then closed, when the read fails.
+    std::size_t Receive(char* buffer, std::size_t size, int limitMs, bool& timedOut);
+
+    /// The waiting limits (tests shorten them).
     TransportLimits& Limits() { return m_limits; }
+    /// The socket calls (tests replace them).
+    SocketCalls& Calls() { return m_calls; }
+    /// The context whose logs and window the connection reports to.
     EngineContext& Context() { return m_context; }
+    /// The error-log line written when a reply never comes.
     const std::string& FailureLine() const { return m_failureLine; }
     /// The socket descriptor, for the reply readers.
     int Descriptor() const { return m_fd; }
@@ -63,11 +97,16 @@ private:
     int m_port;
     int m_fd = -1;
     TransportLimits m_limits;
+    SocketCalls m_calls;
+    std::function<void()> m_closeHandler;
 };
 
-/// Reads one POP3 reply: a status line, or with multiLine up to CR LF "." CR LF.
+/// Reads one POP3 reply: a status line, or with multiLine up to CR LF "." CR LF (a multi-line
+/// reply whose status line is not "+OK" is that line alone). A reply that never comes, stops
+/// before its end or outgrows the limit closes the connection, writes the failure line and
+/// reads as "". Throws SocketError when a read fails.
 std::string ReadPop3Response(Connection& pop3, bool multiLine);
-/// Reads one SMTP reply, continuation lines ("250-") included.
+/// Reads one SMTP reply, continuation lines ("250-") included, with the same failure rules.
 std::string ReadSmtpReply(Connection& smtp);
 
 } // namespace zelm

@@ -1,0 +1,384 @@
+#include "protocols/transport.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <optional>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include "core/string_helpers.h"
+
+namespace zelm {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Most bytes asked for by one read of each kind of reply.
+constexpr std::size_t kPop3LineChunk = 200;
+constexpr std::size_t kPop3MultiChunk = 1000;
+constexpr std::size_t kSmtpChunk = 100;
+// The probe after a reply that never became readable only asks whether anything is there.
+constexpr std::size_t kProbeBytes = 2;
+
+std::string ErrnoText(int error) {
+    return std::strerror(error);
+}
+
+// A descriptor owned until it is handed over, so every failed connect attempt closes its socket.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int Get() const { return m_fd; }
+    int Release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+enum class WaitOutcome { Ready, TimedOut };
+
+// Waits for events on fd for up to limitMs (negative: no limit of our own), in slices with
+// the UI pump between them so the window stays usable during long waits. fd is watched by
+// reference: an event handled by the pump may close the connection, which ends the wait.
+WaitOutcome WaitFor(EngineContext& context, SocketCalls& calls, const int& fd, short events,
+                    int limitMs, int sliceMs) {
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(0, limitMs));
+    const int slice = std::max(1, sliceMs);
+    for (;;) {
+        int timeout = slice;
+        if (limitMs >= 0) {
+            const auto remaining =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+            timeout = static_cast<int>(std::clamp<long long>(remaining, 0, slice));
+        }
+        pollfd entry{fd, events, 0};
+        const int ready = calls.poll(&entry, 1, timeout);
+        if (ready > 0) return WaitOutcome::Ready;
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            throw SocketError("Waiting on the socket failed: " + ErrnoText(errno));
+        }
+        if (limitMs >= 0 && SteadyClock::now() >= deadline) return WaitOutcome::TimedOut;
+        context.ui.PumpEvents();
+        if (fd < 0) return WaitOutcome::Ready;
+    }
+}
+
+std::optional<sockaddr_in> NumericAddress(const std::string& dotted, int port) {
+    const auto pieces = Split(dotted, ".");
+    if (pieces.count != 4) return std::nullopt;
+    std::uint32_t value = 0;
+    for (const auto& piece : pieces.pieces) {
+        const auto field = TextToIntDef(piece, -1);
+        if (field < 0 || field > 255) return std::nullopt;
+        value = (value << 8) | static_cast<std::uint32_t>(field);
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(value);
+    return address;
+}
+
+void AppendWithoutNul(std::string& reply, const char* data, std::size_t size) {
+    // A NUL byte is dropped on its own; the bytes after it are kept, so the terminator that may
+    // follow still ends the read.
+    const char* end = data + size;
+    while (data < end) {
+        const auto* nul = static_cast<const char*>(std::memchr(data, '\0', end - data));
+        const char* stop = nul ? nul : end;
+        reply.append(data, stop);
+        data = nul ? nul + 1 : end;
+    }
+}
+
+bool EndsWith(const std::string& text, const char* suffix, std::size_t length) {
+    return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
+}
+
+enum class ReplyKind { Pop3Line, Pop3Multi, Smtp };
+
+// Decides after each chunk whether a reply is complete. Each received byte is looked at once,
+// so a reply of any size is read in linear time.
+class ReplyEnd {
+public:
+    explicit ReplyEnd(ReplyKind kind) : m_kind(kind) {}
+
+    bool Complete(const std::string& reply) {
+        for (auto lf = reply.find('\n', m_scanned); lf != std::string::npos;
+             lf = reply.find('\n', lf + 1)) {
+            if (!m_haveStatus) {
+                m_haveStatus = true;
+                m_statusOk = reply.compare(0, 3, "+OK") == 0;
+            }
+            m_lastLineStart = m_lineStart;
+            m_lineStart = lf + 1;
+        }
+        m_scanned = reply.size();
+        if (!EndsWith(reply, "\r\n", 2)) return false;
+        switch (m_kind) {
+        case ReplyKind::Pop3Line:
+            return true;
+        case ReplyKind::Pop3Multi:
+            // An error reply is one line (RFC 1939): waiting for a terminator after it would
+            // stall for the whole read limit.
+            return !m_statusOk || EndsWith(reply, "\r\n.\r\n", 5);
+        case ReplyKind::Smtp:
+            return !IsContinuation(reply, m_lastLineStart);
+        }
+        return true;
+    }
+
+private:
+    // "250-..." announces more lines; the reply ends with the line whose code is followed by
+    // anything else.
+    static bool IsContinuation(const std::string& reply, std::size_t start) {
+        const auto isDigit = [&](std::size_t i) { return reply[i] >= '0' && reply[i] <= '9'; };
+        return reply.size() >= start + 4 && isDigit(start) && isDigit(start + 1) &&
+               isDigit(start + 2) && reply[start + 3] == '-';
+    }
+
+    ReplyKind m_kind;
+    std::size_t m_scanned = 0;
+    std::size_t m_lineStart = 0;
+    std::size_t m_lastLineStart = 0;
+    bool m_haveStatus = false;
+    bool m_statusOk = false;
+};
+
+// The reply will not come or cannot be used: the conversation is out of step, so the
+// connection is closed and the failure logged; callers judge the empty reply as failed.
+std::string Abandon(Connection& connection, const std::string& detail) {
+    connection.Close();
+    connection.Context().log.WriteErrorLine(connection.FailureLine() + detail);
+    return {};
+}
+
+std::string ReadReply(Connection& connection, ReplyKind kind) {
+    if (!connection.Active()) throw SocketError("The connection is not open");
+    const TransportLimits limits = connection.Limits();
+    std::array<char, kPop3MultiChunk + 1> buffer{};
+    bool timedOut = false;
+
+    if (!connection.WaitReadable(limits.readableWaitMs)) {
+        // Whatever the probe returns is discarded; only an empty probe gives the server up.
+        if (connection.Receive(buffer.data(), kProbeBytes, limits.readLimitMs, timedOut) == 0) {
+            return Abandon(connection, "");
+        }
+        return {};
+    }
+
+    const std::size_t chunk = kind == ReplyKind::Pop3Line    ? kPop3LineChunk
+                              : kind == ReplyKind::Pop3Multi ? kPop3MultiChunk
+                                                             : kSmtpChunk;
+    std::string reply;
+    ReplyEnd end(kind);
+    for (;;) {
+        const auto got = connection.Receive(buffer.data(), chunk, limits.readLimitMs, timedOut);
+        // A peer that closes or falls silent before the end leaves a partial reply that must
+        // not be judged as a good one (a cut-off RETR would pass as a whole message).
+        if (got == 0) return Abandon(connection, "");
+        AppendWithoutNul(reply, buffer.data(), got);
+        if (end.Complete(reply)) return reply;
+        if (reply.size() > limits.maxReplyBytes) {
+            return Abandon(connection, " (reply larger than " +
+                                           std::to_string(limits.maxReplyBytes) + " bytes)");
+        }
+    }
+}
+
+} // namespace
+
+Connection::Connection(EngineContext& context, std::string failureLine, int defaultPort)
+    : m_context(context), m_failureLine(std::move(failureLine)), m_port(defaultPort) {}
+
+Connection::~Connection() {
+    // The close handler may reach a window that is already gone, so it is not called here.
+    if (m_fd >= 0) {
+        ::shutdown(m_fd, SHUT_RDWR);
+        ::close(m_fd);
+    }
+}
+
+void Connection::SetEndpoint(const std::string& hostText) {
+    if (IsDottedIPv4(hostText)) {
+        m_address = hostText;
+        m_hostName.clear();
+    } else {
+        m_address.clear();
+        m_hostName = hostText;
+    }
+}
+
+void Connection::SetPort(int port) {
+    m_port = port;
+}
+
+void Connection::Connect() {
+    Close();
+    const std::string target =
+        (m_address.empty() ? m_hostName : m_address) + ":" + std::to_string(m_port);
+    if (m_port < 0 || m_port > 65535) {
+        throw SocketError("Cannot connect to " + target + ": port out of range");
+    }
+
+    // A dotted address is used as it stands, with no name lookup.
+    struct Candidate {
+        sockaddr_storage address;
+        socklen_t length;
+        int family;
+    };
+    std::vector<Candidate> candidates;
+    if (!m_address.empty()) {
+        const auto numeric = NumericAddress(m_address, m_port);
+        if (!numeric) throw SocketError("Cannot connect to " + target + ": bad address");
+        Candidate candidate{};
+        std::memcpy(&candidate.address, &*numeric, sizeof *numeric);
+        candidate.length = sizeof *numeric;
+        candidate.family = AF_INET;
+        candidates.push_back(candidate);
+    } else {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        const std::string service = std::to_string(m_port);
+        const int status = ::getaddrinfo(m_hostName.c_str(), service.c_str(), &hints, &found);
+        if (status != 0) {
+            throw SocketError("Cannot resolve " + m_hostName + ": " + ::gai_strerror(status));
+        }
+        for (const addrinfo* entry = found; entry; entry = entry->ai_next) {
+            Candidate candidate{};
+            std::memcpy(&candidate.address, entry->ai_addr, entry->ai_addrlen);
+            candidate.length = entry->ai_addrlen;
+            candidate.family = entry->ai_family;
+            candidates.push_back(candidate);
+        }
+        ::freeaddrinfo(found);
+    }
+
+    std::string lastError = "no address";
+    for (const auto& candidate : candidates) {
+        UniqueFd fd(::socket(candidate.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (fd.Get() < 0) {
+            lastError = ErrnoText(errno);
+            continue;
+        }
+        // Every command goes out as one send and waits for its reply, so there is nothing for
+        // Nagle's algorithm to gather; it would only delay the last segment of a large send.
+        const int on = 1;
+        ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        const auto* address = reinterpret_cast<const sockaddr*>(&candidate.address);
+        if (::connect(fd.Get(), address, candidate.length) != 0) {
+            if (errno != EINPROGRESS && errno != EINTR) {
+                lastError = ErrnoText(errno);
+                continue;
+            }
+            // No limit of our own: the operating system gives up on an unanswered connect.
+            WaitFor(m_context, m_calls, fd.Get(), POLLOUT, -1, m_limits.sliceMs);
+            int error = 0;
+            socklen_t length = sizeof error;
+            if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+            if (error != 0) {
+                lastError = ErrnoText(error);
+                continue;
+            }
+        }
+        m_fd = fd.Release();
+        return;
+    }
+    throw SocketError("Cannot connect to " + target + ": " + lastError);
+}
+
+void Connection::SendText(const std::string& text) {
+    if (m_fd < 0) throw SocketError("The connection is not open");
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t sent =
+            m_calls.send(m_fd, text.data() + done, text.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            done += static_cast<std::size_t>(sent);
+            continue;
+        }
+        const int error = sent < 0 ? errno : EAGAIN;
+        if (error == EINTR) continue;
+        if (error != EAGAIN && error != EWOULDBLOCK) {
+            Close();
+            throw SocketError("Sending failed: " + ErrnoText(error));
+        }
+        // The limit counts from the last progress, so a slow but moving peer is never cut off.
+        if (WaitFor(m_context, m_calls, m_fd, POLLOUT, m_limits.sendLimitMs, m_limits.sliceMs) ==
+            WaitOutcome::TimedOut) {
+            Close();
+            throw SocketError("Sending made no progress for " +
+                              std::to_string(m_limits.sendLimitMs) + " ms");
+        }
+        if (m_fd < 0) throw SocketError("The connection was closed while sending");
+    }
+}
+
+bool Connection::WaitReadable(int limitMs) {
+    if (m_fd < 0) throw SocketError("The connection is not open");
+    const bool ready =
+        WaitFor(m_context, m_calls, m_fd, POLLIN, limitMs, m_limits.sliceMs) == WaitOutcome::Ready;
+    if (m_fd < 0) throw SocketError("The connection was closed while waiting");
+    return ready;
+}
+
+std::size_t Connection::Receive(char* buffer, std::size_t size, int limitMs, bool& timedOut) {
+    timedOut = false;
+    if (m_fd < 0) throw SocketError("The connection is not open");
+    const auto start = SteadyClock::now();
+    for (;;) {
+        const ssize_t got = m_calls.recv(m_fd, buffer, size, MSG_DONTWAIT);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        const int error = errno;
+        if (error == EINTR) continue;
+        if (error != EAGAIN && error != EWOULDBLOCK) {
+            Close();
+            throw SocketError("Reading failed: " + ErrnoText(error));
+        }
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start)
+                .count();
+        const int remaining = static_cast<int>(std::max<long long>(0, limitMs - elapsed));
+        const auto outcome = WaitFor(m_context, m_calls, m_fd, POLLIN, remaining, m_limits.sliceMs);
+        if (m_fd < 0) throw SocketError("The connection was closed while waiting");
+        if (outcome == WaitOutcome::TimedOut) {
+            timedOut = true;
+            return 0;
+        }
+    }
+}
+
+void Connection::Close() {
+    if (m_fd < 0) return;
+    ::shutdown(m_fd, SHUT_RDWR);
+    ::close(m_fd);
+    m_fd = -1;
+    if (m_closeHandler) m_closeHandler();
+}
+
+std::string ReadPop3Response(Connection& pop3, bool multiLine) {
+    return ReadReply(pop3, multiLine ? ReplyKind::Pop3Multi : ReplyKind::Pop3Line);
+}
+
+std::string ReadSmtpReply(Connection& smtp) {
+    return ReadReply(smtp, ReplyKind::Smtp);
+}
+
+} // namespace zelm

@@ -1,0 +1,368 @@
+#include "protocols/transport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <thread>
+
+#include "tests/support/fake_server.h"
+#include "tests/support/test_home.h"
+
+namespace zelm {
+namespace {
+
+using test::FakeServer;
+using test::ScriptStep;
+namespace script = test::script;
+
+const char* const kPop3Failure = "Pop3: Unable to read data from Socket";
+
+// Short limits so silence costs a fraction of a second; the real ones are tens of seconds.
+void ShortenLimits(Connection& connection, int readableWaitMs = 300, int readLimitMs = 300) {
+    connection.Limits().readableWaitMs = readableWaitMs;
+    connection.Limits().readLimitMs = readLimitMs;
+    connection.Limits().sendLimitMs = 300;
+    connection.Limits().sliceMs = 20;
+}
+
+class TransportTest : public ::testing::Test {
+protected:
+    void ConnectTo(const FakeServer& server) {
+        pop3.SetEndpoint("127.0.0.1");
+        pop3.SetPort(server.Port());
+        pop3.Connect();
+    }
+
+    // Error-log lines without their timestamps.
+    std::vector<std::string> ErrorTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& line : env.ui.errorLines)
+            texts.push_back(line.substr(21, line.size() - 23));
+        return texts;
+    }
+
+    test::TestContext env;
+    Connection pop3{env.context, kPop3Failure, 110};
+};
+
+enum class Reader { Pop3Line, Pop3Multi, Smtp };
+
+struct ReadCase {
+    const char* name;
+    std::vector<ScriptStep> script;
+    Reader reader;
+    std::string expected;
+    bool staysOpen;
+    // The error-log line written, "" for none.
+    std::string failureLine;
+};
+
+std::string Reply(Connection& connection, Reader reader) {
+    switch (reader) {
+    case Reader::Pop3Line:
+        return ReadPop3Response(connection, false);
+    case Reader::Pop3Multi:
+        return ReadPop3Response(connection, true);
+    case Reader::Smtp:
+        return ReadSmtpReply(connection);
+    }
+    return {};
+}
+
+std::vector<ReadCase> ReadCases() {
+    const std::string large(5000, 'a');
+    return {
+        {"StatusLineWhole",
+         {script::Send("+OK ready\r\n")},
+         Reader::Pop3Line,
+         "+OK ready\r\n",
+         true,
+         ""},
+        {"StatusLineInTwoSegments",
+         {script::SendSegments({"+OK rea", "dy\r\n"})},
+         Reader::Pop3Line,
+         "+OK ready\r\n",
+         true,
+         ""},
+        {"StatusLineCutAfterCr",
+         {script::SendSegments({"+OK ready\r", "\n"})},
+         Reader::Pop3Line,
+         "+OK ready\r\n",
+         true,
+         ""},
+        {"MultiLineTerminatorInLaterSegment",
+         {script::SendSegments({"+OK\r\nSubject: a\r\n", ".\r\n"})},
+         Reader::Pop3Multi,
+         "+OK\r\nSubject: a\r\n.\r\n",
+         true,
+         ""},
+        {"MultiLineTerminatorSplitInsideItself",
+         {script::SendSegments({"+OK\r\nline\r\n.", "\r\n"})},
+         Reader::Pop3Multi,
+         "+OK\r\nline\r\n.\r\n",
+         true,
+         ""},
+        {"MultiLineDotLineInsideDoesNotEnd",
+         {script::SendSegments({"+OK\r\nx.\r\n", "y\r\n.\r\n"})},
+         Reader::Pop3Multi,
+         "+OK\r\nx.\r\ny\r\n.\r\n",
+         true,
+         ""},
+        {"MultiLineEmptyBody",
+         {script::Send("+OK\r\n.\r\n")},
+         Reader::Pop3Multi,
+         "+OK\r\n.\r\n",
+         true,
+         ""},
+        // An error reply is one line: the read must not wait for a terminator that never comes.
+        {"MultiLineErrorIsOneLine",
+         {script::Send("-ERR no such message\r\n"), script::Silent(2000)},
+         Reader::Pop3Multi,
+         "-ERR no such message\r\n",
+         true,
+         ""},
+        {"MultiLineLowerCaseOkIsError",
+         {script::Send("+ok\r\n"), script::Silent(2000)},
+         Reader::Pop3Multi,
+         "+ok\r\n",
+         true,
+         ""},
+        {"NulBytesDroppedOneByOne",
+         {script::Send(std::string("+O\0K \0ok\r\n", 10))},
+         Reader::Pop3Line,
+         "+OK ok\r\n",
+         true,
+         ""},
+        {"NulBeforeTerminatorKeepsTheTerminator",
+         {script::Send(std::string("+OK\r\nA\0B\r\n.\0\r\n", 14))},
+         Reader::Pop3Multi,
+         "+OK\r\nAB\r\n.\r\n",
+         true,
+         ""},
+        {"SilenceGivesEmptyReplyAndCloses",
+         {script::Silent(2000)},
+         Reader::Pop3Line,
+         "",
+         false,
+         kPop3Failure},
+        {"ProbeThatGetsBytesKeepsConnection",
+         {script::Wait(500), script::Send("xy")},
+         Reader::Pop3Line,
+         "",
+         true,
+         ""},
+        {"PeerClosesBeforeReply", {script::Close()}, Reader::Pop3Line, "", false, kPop3Failure},
+        {"PeerClosesMidReply",
+         {script::Send("+OK\r\npartial line"), script::Close()},
+         Reader::Pop3Multi,
+         "",
+         false,
+         kPop3Failure},
+        {"SilenceMidReply",
+         {script::Send("+OK 3 messages\r\nTo: a"), script::Silent(2000)},
+         Reader::Pop3Multi,
+         "",
+         false,
+         kPop3Failure},
+        {"ReplyBeyondTheCap",
+         {script::Send("+OK\r\n" + large), script::Silent(2000)},
+         Reader::Pop3Multi,
+         "",
+         false,
+         std::string(kPop3Failure) + " (reply larger than 1000 bytes)"},
+        {"SmtpSingleLine", {script::Send("250 ok\r\n")}, Reader::Smtp, "250 ok\r\n", true, ""},
+        {"SmtpBareCode", {script::Send("250\r\n")}, Reader::Smtp, "250\r\n", true, ""},
+        {"SmtpContinuationLines",
+         {script::SendSegments({"250-mail.example\r\n", "250-SIZE 100\r\n250 HELP\r\n"})},
+         Reader::Smtp,
+         "250-mail.example\r\n250-SIZE 100\r\n250 HELP\r\n",
+         true,
+         ""},
+        {"SmtpGreetingSplitInsideCode",
+         {script::SendSegments({"220-first\r\n22", "0 second\r\n"})},
+         Reader::Smtp,
+         "220-first\r\n220 second\r\n",
+         true,
+         ""},
+    };
+}
+
+class ReadReplyTest : public TransportTest, public ::testing::WithParamInterface<ReadCase> {};
+
+TEST_P(ReadReplyTest, Dialogue) {
+    const ReadCase& c = GetParam();
+    FakeServer server(c.script);
+    ShortenLimits(pop3, 300, 1000);
+    pop3.Limits().maxReplyBytes = 1000;
+    ConnectTo(server);
+
+    EXPECT_EQ(Reply(pop3, c.reader), c.expected);
+    EXPECT_EQ(pop3.Active(), c.staysOpen);
+    if (c.failureLine.empty()) {
+        EXPECT_TRUE(ErrorTexts().empty());
+    } else {
+        EXPECT_EQ(ErrorTexts(), std::vector<std::string>{c.failureLine});
+    }
+    pop3.Close();
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+INSTANTIATE_TEST_SUITE_P(Transport, ReadReplyTest, ::testing::ValuesIn(ReadCases()),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(TransportTest, SilentWaitKeepsTheWindowPumped) {
+    FakeServer server({script::Silent(2000)});
+    ShortenLimits(pop3);
+    ConnectTo(server);
+    EXPECT_EQ(ReadPop3Response(pop3, false), "");
+    EXPECT_GT(env.ui.pumpCount, 5);
+    server.Finish();
+}
+
+TEST_F(TransportTest, ConnectionClosedByTheWindowDuringAWaitEndsTheRead) {
+    FakeServer server({script::Silent(2000)});
+    ShortenLimits(pop3, 5000, 5000);
+    ConnectTo(server);
+    env.ui.onPump = [this] { pop3.Close(); };
+    EXPECT_THROW(ReadPop3Response(pop3, false), SocketError);
+    EXPECT_FALSE(pop3.Active());
+    server.Finish();
+}
+
+TEST_F(TransportTest, CommandsLeaveExactlyAsGiven) {
+    FakeServer server({script::Expect("USER me\r\n"), script::Expect("PASS a b\r\n")});
+    ConnectTo(server);
+    pop3.SendText("USER me\r\n");
+    pop3.SendText("PASS a b\r\n");
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+    EXPECT_EQ(server.Received(), "USER me\r\nPASS a b\r\n");
+}
+
+TEST_F(TransportTest, ReadOnAClosedConnectionFailsAtOnce) {
+    EXPECT_THROW(ReadPop3Response(pop3, false), SocketError);
+    EXPECT_THROW(pop3.SendText("NOOP\r\n"), SocketError);
+}
+
+TEST_F(TransportTest, SendToAClosedPeerIsASocketErrorNotASignal) {
+    FakeServer server({script::Close()});
+    ConnectTo(server);
+    ASSERT_TRUE(server.Finish());
+    // The first sends may still be accepted locally; once the peer's reset is back a send
+    // fails. Without MSG_NOSIGNAL the process would die of SIGPIPE here.
+    bool failed = false;
+    for (int i = 0; i < 200 && !failed; ++i) {
+        try {
+            pop3.SendText("NOOP\r\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } catch (const SocketError&) {
+            failed = true;
+        }
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_FALSE(pop3.Active());
+}
+
+TEST_F(TransportTest, SendWithoutProgressFailsAfterTheLimit) {
+    // The server never reads, so the socket buffers fill and the send stalls.
+    FakeServer server({script::Wait(5000)});
+    ShortenLimits(pop3);
+    ConnectTo(server);
+    const std::string huge(64 << 20, 'x');
+    EXPECT_THROW(pop3.SendText(huge), SocketError);
+    EXPECT_FALSE(pop3.Active());
+}
+
+TEST_F(TransportTest, ResetByPeerMidReplyIsASocketError) {
+    FakeServer server({script::Send("250-first\r\n"), script::Wait(100), script::Reset()});
+    ShortenLimits(pop3, 2000, 2000);
+    ConnectTo(server);
+    EXPECT_THROW(ReadSmtpReply(pop3), SocketError);
+    EXPECT_FALSE(pop3.Active());
+}
+
+TEST_F(TransportTest, InterruptedCallsAreRetried) {
+    FakeServer server({script::SendSegments({"+OK he", "llo\r\n"})});
+    ConnectTo(server);
+    int recvCalls = 0;
+    int pollCalls = 0;
+    pop3.Calls().recv = [&](int fd, void* buffer, std::size_t size, int flags) -> ssize_t {
+        if (++recvCalls % 2 == 1) {
+            errno = EINTR;
+            return -1;
+        }
+        return ::recv(fd, buffer, size, flags);
+    };
+    pop3.Calls().poll = [&](pollfd* fds, nfds_t count, int timeout) {
+        if (++pollCalls == 1) {
+            errno = EINTR;
+            return -1;
+        }
+        return ::poll(fds, count, timeout);
+    };
+    EXPECT_EQ(ReadPop3Response(pop3, false), "+OK hello\r\n");
+    EXPECT_TRUE(pop3.Active());
+    EXPECT_TRUE(env.ui.errorLines.empty());
+    server.Finish();
+}
+
+TEST_F(TransportTest, CloseTellsTheHandlerOnce) {
+    FakeServer server({});
+    int closes = 0;
+    pop3.SetCloseHandler([&] { ++closes; });
+    ConnectTo(server);
+    pop3.Close();
+    pop3.Close();
+    EXPECT_EQ(closes, 1);
+    EXPECT_FALSE(pop3.Active());
+}
+
+TEST_F(TransportTest, SocketIsCloseOnExec) {
+    FakeServer server({});
+    ConnectTo(server);
+    ASSERT_TRUE(pop3.Active());
+    EXPECT_TRUE(::fcntl(pop3.Descriptor(), F_GETFD) & FD_CLOEXEC);
+}
+
+TEST_F(TransportTest, EndpointRule) {
+    struct Case {
+        const char* host;
+        bool numeric;
+    };
+    const Case cases[] = {
+        {"192.168.1.10", true}, {"0.0.0.0", true},       {"255.255.255.255", true},
+        {"300.1.1.1", false},   {"1.2.3", false},        {"1.2.3.4.5", false},
+        {"localhost", false},   {"mail.example", false}, {"", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        pop3.SetEndpoint(c.host);
+        EXPECT_EQ(pop3.Address(), c.numeric ? c.host : "");
+        EXPECT_EQ(pop3.HostName(), c.numeric ? "" : c.host);
+    }
+}
+
+TEST_F(TransportTest, ConnectsByHostNameToo) {
+    FakeServer server({script::Send("+OK\r\n")});
+    pop3.SetEndpoint("localhost");
+    pop3.SetPort(server.Port());
+    // localhost may resolve to ::1 first, where nothing listens; the next address is tried.
+    pop3.Connect();
+    EXPECT_EQ(ReadPop3Response(pop3, false), "+OK\r\n");
+    server.Finish();
+}
+
+TEST_F(TransportTest, ConnectFailuresAreSocketErrors) {
+    pop3.SetEndpoint("127.0.0.1");
+    pop3.SetPort(test::ClosedLoopbackPort());
+    EXPECT_THROW(pop3.Connect(), SocketError);
+    pop3.SetEndpoint("");
+    EXPECT_THROW(pop3.Connect(), SocketError);
+    pop3.SetEndpoint("127.0.0.1");
+    pop3.SetPort(70000);
+    EXPECT_THROW(pop3.Connect(), SocketError);
+    EXPECT_FALSE(pop3.Active());
+}
+
+} // namespace
+} // namespace zelm
