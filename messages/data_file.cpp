@@ -49,33 +49,14 @@ private:
     int m_fd;
 };
 
-// Removes a temporary file unless it was renamed into place; never throws.
-class TempFileGuard {
-public:
-    explicit TempFileGuard(std::string path) : m_path(std::move(path)) {}
-    ~TempFileGuard() {
-        if (!m_path.empty()) ::unlink(m_path.c_str());
-    }
-    TempFileGuard(const TempFileGuard&) = delete;
-    TempFileGuard& operator=(const TempFileGuard&) = delete;
-
-    void Release() { m_path.clear(); }
-
-private:
-    std::string m_path;
-};
-
-// The whole file, or nullopt when it does not exist.
+// The whole file, or nullopt when it does not exist. For the small files (outbox messages).
 std::optional<std::string> ReadFileIfExists(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno == ENOENT) return std::nullopt;
         ThrowFileError("Cannot open", path, errno);
     }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) ThrowFileError("Cannot read", path, errno);
     std::string content;
-    if (info.st_size > 0) content.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
     for (;;) {
         const auto got = ::read(fd.get(), buffer, sizeof buffer);
@@ -95,6 +76,13 @@ std::string ReadFileOrThrow(const std::string& path) {
     return std::move(*content);
 }
 
+// Opens a file for reading; -1 when it does not exist.
+int OpenForReading(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno != ENOENT) ThrowFileError("Cannot open", path, errno);
+    return fd;
+}
+
 void WriteAll(int fd, std::string_view data, const std::string& path) {
     while (!data.empty()) {
         const auto written = ::write(fd, data.data(), data.size());
@@ -105,6 +93,94 @@ void WriteAll(int fd, std::string_view data, const std::string& path) {
         data.remove_prefix(static_cast<std::size_t>(written));
     }
 }
+
+constexpr std::size_t kChunkSize = 64 * 1024;
+
+// Reads a file line by line through one buffer of bounded size, so a large data file is never
+// held whole. A line ends at LF; a CR right before it belongs to the break. A last line
+// without a break is still a line. A line stays valid until the next call.
+class LineReader {
+public:
+    LineReader(int fd, const std::string& path) : m_fd(fd), m_path(path) {}
+
+    bool Next(std::string_view& line) {
+        for (;;) {
+            const auto newline = m_buffer.find('\n', m_scanned);
+            if (newline != std::string::npos) {
+                line = std::string_view(m_buffer).substr(m_begin, newline - m_begin);
+                if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+                m_begin = m_scanned = newline + 1;
+                return true;
+            }
+            // Bytes already searched are not searched again when more arrive.
+            m_scanned = m_buffer.size();
+            if (m_eof || !Fill()) {
+                if (m_begin >= m_buffer.size()) return false;
+                line = std::string_view(m_buffer).substr(m_begin);
+                m_begin = m_scanned = m_buffer.size();
+                return true;
+            }
+        }
+    }
+
+    bool AtEnd() {
+        while (m_begin >= m_buffer.size()) {
+            if (m_eof || !Fill()) return true;
+        }
+        return false;
+    }
+
+private:
+    // Drops the lines already handed out and appends the next chunk; false at the end.
+    bool Fill() {
+        m_buffer.erase(0, m_begin);
+        m_scanned -= m_begin;
+        m_begin = 0;
+        const std::size_t had = m_buffer.size();
+        m_buffer.resize(had + kChunkSize);
+        for (;;) {
+            const auto got = ::read(m_fd, m_buffer.data() + had, kChunkSize);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) ThrowFileError("Cannot read", m_path, errno);
+            m_buffer.resize(had + static_cast<std::size_t>(got));
+            if (got == 0) m_eof = true;
+            return got > 0;
+        }
+    }
+
+    int m_fd;
+    const std::string& m_path;
+    std::string m_buffer;
+    std::size_t m_begin = 0;
+    std::size_t m_scanned = 0;
+    bool m_eof = false;
+};
+
+// Collects output in chunks, so a rewrite costs few system calls and little memory.
+class BufferedWriter {
+public:
+    BufferedWriter(int fd, const std::string& path) : m_fd(fd), m_path(path) {
+        m_buffer.reserve(kChunkSize);
+    }
+
+    void Write(std::string_view text) {
+        if (m_buffer.size() + text.size() > kChunkSize) Flush();
+        if (text.size() >= kChunkSize) {
+            WriteAll(m_fd, text, m_path);
+        } else {
+            m_buffer += text;
+        }
+    }
+    void Flush() {
+        WriteAll(m_fd, m_buffer, m_path);
+        m_buffer.clear();
+    }
+
+private:
+    int m_fd;
+    const std::string& m_path;
+    std::string m_buffer;
+};
 
 std::string FolderOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -118,65 +194,89 @@ void SyncFolder(const std::string& folder) {
     if (fd.get() >= 0) ::fsync(fd.get());
 }
 
-// Writes content to a fresh temporary file in the given folder and flushes it to disk. A stale
-// temporary (or anything planted under its name) is removed first, and O_EXCL makes sure the
-// write never follows a link.
-std::string WriteFlushedTemp(const std::string& folder, std::string_view content, mode_t mode) {
-    const std::string tempPath = folder + std::string(kDataFileTempName);
-    if (::unlink(tempPath.c_str()) != 0 && errno != ENOENT) {
-        ThrowFileError("Cannot remove", tempPath, errno);
+// The new content of a file, written beside it under the transient name and renamed over it
+// once flushed to disk: a crash at any moment leaves the old file or the new one, whole.
+// Until then the destructor removes it.
+class TempFile {
+public:
+    // A stale temporary (or anything planted under its name) is removed first, and O_EXCL
+    // makes sure the write never follows a link.
+    TempFile(const std::string& folder, mode_t mode)
+        : m_folder(folder), m_path(folder + std::string(kDataFileTempName)) {
+        if (::unlink(m_path.c_str()) != 0 && errno != ENOENT) {
+            ThrowFileError("Cannot remove", m_path, errno);
+        }
+        m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (m_fd < 0) ThrowFileError("Cannot create", m_path, errno);
+        m_created = true;
+        // The creation mode passed the umask; an existing file's mode is kept exactly.
+        if (mode != 0666 && ::fchmod(m_fd, mode) != 0)
+            ThrowFileError("Cannot write", m_path, errno);
     }
-    UniqueFd fd(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-    if (fd.get() < 0) ThrowFileError("Cannot create", tempPath, errno);
-    TempFileGuard guard(tempPath);
-    // The creation mode passed the umask; an existing file's mode is kept exactly.
-    if (mode != 0666 && ::fchmod(fd.get(), mode) != 0)
-        ThrowFileError("Cannot write", tempPath, errno);
-    WriteAll(fd.get(), content, tempPath);
-    if (::fsync(fd.get()) != 0) ThrowFileError("Cannot flush", tempPath, errno);
-    if (fd.Close() != 0) ThrowFileError("Cannot write", tempPath, errno);
-    guard.Release();
-    return tempPath;
-}
+    ~TempFile() {
+        if (m_fd >= 0) ::close(m_fd);
+        if (m_created) ::unlink(m_path.c_str());
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
 
-// Replaces path with content in one step: flushed temporary file, then rename. A crash at any
-// moment leaves either the old file or the new one, whole.
+    int fd() const { return m_fd; }
+    const std::string& path() const { return m_path; }
+
+    /// Flushes the content to disk and renames the file over target.
+    void ReplaceTarget(const std::string& target) {
+        FlushAndClose();
+        if (::rename(m_path.c_str(), target.c_str()) != 0) {
+            ThrowFileError("Cannot replace", target, errno);
+        }
+        m_created = false;
+        SyncFolder(m_folder);
+    }
+
+    /// Flushes the content to disk and gives it the name target only when no file has that
+    /// name, so an existing file is never replaced; false when the name is taken.
+    bool TakeFreeName(const std::string& target) {
+        FlushAndClose();
+        if (::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) !=
+            0) {
+            if (errno == EEXIST) return false;
+            if (errno != EINVAL && errno != ENOSYS) ThrowFileError("Cannot store", target, errno);
+            // File systems without the flag: a hard link fails just the same on a taken name.
+            if (::link(m_path.c_str(), target.c_str()) != 0) {
+                if (errno == EEXIST) return false;
+                ThrowFileError("Cannot store", target, errno);
+            }
+            ::unlink(m_path.c_str());
+        }
+        m_created = false;
+        SyncFolder(m_folder);
+        return true;
+    }
+
+private:
+    void FlushAndClose() {
+        if (m_fd < 0) return;
+        if (::fsync(m_fd) != 0) ThrowFileError("Cannot flush", m_path, errno);
+        const int result = ::close(m_fd);
+        m_fd = -1;
+        if (result != 0) ThrowFileError("Cannot write", m_path, errno);
+    }
+
+    std::string m_folder;
+    std::string m_path;
+    int m_fd = -1;
+    bool m_created = false;
+};
+
+// Replaces path with content in one step.
 void ReplaceFile(const std::string& path, std::string_view content) {
     mode_t mode = 0666;
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0) mode = info.st_mode & 07777;
-    const std::string folder = FolderOf(path);
-    const std::string tempPath = WriteFlushedTemp(folder, content, mode);
-    TempFileGuard guard(tempPath);
-    if (::rename(tempPath.c_str(), path.c_str()) != 0)
-        ThrowFileError("Cannot replace", path, errno);
-    guard.Release();
-    SyncFolder(folder);
+    TempFile temp(FolderOf(path), mode);
+    WriteAll(temp.fd(), content, temp.path());
+    temp.ReplaceTarget(path);
 }
-
-// Walks text line by line; a line ends at LF, and a CR right before it belongs to the break.
-// A last line without a break is still a line; nothing follows the last break.
-class LineCursor {
-public:
-    explicit LineCursor(std::string_view text) : m_text(text) {}
-
-    bool Next(std::string_view& line) {
-        if (m_pos >= m_text.size()) return false;
-        const auto newline = m_text.find('\n', m_pos);
-        const auto end = newline == std::string_view::npos ? m_text.size() : newline;
-        line = m_text.substr(m_pos, end - m_pos);
-        if (newline != std::string_view::npos && !line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        m_pos = newline == std::string_view::npos ? m_text.size() : newline + 1;
-        return true;
-    }
-    bool AtEnd() const { return m_pos >= m_text.size(); }
-
-private:
-    std::string_view m_text;
-    std::size_t m_pos = 0;
-};
 
 char LowerLetter(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
@@ -199,19 +299,42 @@ void AppendLine(std::string& out, std::string_view line) {
     out += kCrLf;
 }
 
-// The section as written: its lines each followed by CR LF, the empty line and "####".
-void AppendSectionBody(std::string& out, const std::vector<std::string>& lines) {
-    for (const auto& line : lines)
-        AppendLine(out, line);
-    out += kCrLf;
-    AppendLine(out, kSectionEnd);
+void WriteLine(BufferedWriter& out, std::string_view line) {
+    out.Write(line);
+    out.Write(kCrLf);
 }
 
-std::size_t SectionSize(std::string_view name, const std::vector<std::string>& lines) {
-    std::size_t size = name.size() + 12;
+// The section as written after its header: its lines each followed by CR LF, the empty line
+// and "####".
+void WriteSectionBody(BufferedWriter& out, const std::vector<std::string>& lines) {
     for (const auto& line : lines)
-        size += line.size() + 2;
-    return size;
+        WriteLine(out, line);
+    out.Write(kCrLf);
+    WriteLine(out, kSectionEnd);
+}
+
+void WriteSectionHeader(BufferedWriter& out, std::string_view name) {
+    out.Write("[");
+    out.Write(name);
+    out.Write("]");
+    out.Write(kCrLf);
+}
+
+// Collects the lines of the named section; false when there is no section: no header, or a
+// header that ends the file.
+bool CollectSection(const std::string& path, std::string_view name,
+                    std::vector<std::string>& lines) {
+    UniqueFd fd(OpenForReading(path));
+    if (fd.get() < 0) return false;
+    LineReader reader(fd.get(), path);
+    std::string_view line;
+    bool found = false;
+    while (!found && reader.Next(line))
+        found = IsSectionHeader(line, name);
+    if (!found || reader.AtEnd()) return false;
+    while (reader.Next(line) && line != kSectionEnd)
+        lines.emplace_back(line);
+    return true;
 }
 
 std::string ZeroPadded5(int number) {
@@ -250,23 +373,6 @@ std::string RandomOutboxName(std::mt19937& random) {
     return name + ".dat";
 }
 
-// Gives the finished temporary file its final name only when no file has that name: an
-// existing message is never replaced.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return true;
-    }
-    if (errno == EEXIST) return false;
-    if (errno != EINVAL && errno != ENOSYS) ThrowFileError("Cannot store", to, errno);
-    // File systems without the flag: a hard link fails just the same on an existing name.
-    if (::link(from.c_str(), to.c_str()) != 0) {
-        if (errno == EEXIST) return false;
-        ThrowFileError("Cannot store", to, errno);
-    }
-    ::unlink(from.c_str());
-    return true;
-}
-
 } // namespace
 
 std::string DataFilePath(const std::string& programDir, const std::string& mailbox) {
@@ -275,84 +381,73 @@ std::string DataFilePath(const std::string& programDir, const std::string& mailb
 }
 
 std::string ReadSection(const std::string& path, std::string_view name) {
-    const auto content = ReadFileIfExists(path);
-    if (!content) return std::string();
-    LineCursor cursor(*content);
-    std::string_view line;
-    bool found = false;
-    while (cursor.Next(line)) {
-        if (IsSectionHeader(line, name)) {
-            found = true;
-            break;
-        }
-    }
-    // No header, or a header that ends the file: no section, empty text.
-    if (!found || cursor.AtEnd()) return std::string();
-    std::string collected;
-    while (cursor.Next(line) && line != kSectionEnd)
-        AppendLine(collected, line);
-    if (collected.size() >= 2) collected.resize(collected.size() - 2);
-    return collected;
+    std::vector<std::string> lines;
+    if (!CollectSection(path, name, lines)) return std::string();
+    // Each line followed by CR LF, without the last CR LF.
+    std::string text;
+    for (const auto& line : lines)
+        AppendLine(text, line);
+    if (text.size() >= 2) text.resize(text.size() - 2);
+    return text;
 }
 
 std::vector<std::string> ReadSectionLines(const std::string& path, std::string_view name) {
-    return SplitListValue(ReadSection(path, name));
+    std::vector<std::string> lines;
+    if (!CollectSection(path, name, lines)) return lines;
+    // The empty line the writer puts before "####" is no line of the section; a truncated
+    // section without it keeps all its lines.
+    if (!lines.empty() && lines.back().empty()) lines.pop_back();
+    return lines;
 }
 
 void WriteSection(const std::string& path, std::string_view name,
                   const std::vector<std::string>& lines) {
-    const auto content = ReadFileIfExists(path);
-    std::string out;
-    if (!content) {
-        out.reserve(SectionSize(name, lines));
-        out += '[';
-        out += name;
-        out += ']';
-        out += kCrLf;
-        AppendSectionBody(out, lines);
-        ReplaceFile(path, out);
-        return;
-    }
+    UniqueFd in(OpenForReading(path));
+    mode_t mode = 0666;
+    struct stat info {};
+    if (in.get() >= 0 && ::fstat(in.get(), &info) == 0) mode = info.st_mode & 07777;
+    TempFile temp(FolderOf(path), mode);
+    BufferedWriter out(temp.fd(), temp.path());
 
-    out.reserve(content->size() + SectionSize(name, lines));
-    LineCursor cursor(*content);
-    std::string_view line;
-    bool found = false;
-    while (cursor.Next(line)) {
-        AppendLine(out, line);
-        if (IsSectionHeader(line, name)) {
-            found = true;
-            break;
-        }
-    }
-    if (found) {
-        // Also for a header that ends a truncated file: the section goes right after it, so
-        // the file never holds a second header for the same section.
-        AppendSectionBody(out, lines);
-        while (cursor.Next(line) && line != kSectionEnd) {
-        }
-        while (cursor.Next(line))
-            AppendLine(out, line);
+    if (in.get() < 0) {
+        WriteSectionHeader(out, name);
+        WriteSectionBody(out, lines);
     } else {
-        // A new section at the end, after an empty line; the existing bytes stay as they are.
-        out.assign(*content);
-        if (!out.empty() && out.back() != '\n') out += kCrLf;
-        out += kCrLf;
-        out += '[';
-        out += name;
-        out += ']';
-        out += kCrLf;
-        AppendSectionBody(out, lines);
+        // Lines are copied as lines, each ending in CR LF.
+        LineReader reader(in.get(), path);
+        std::string_view line;
+        bool found = false;
+        while (!found && reader.Next(line)) {
+            WriteLine(out, line);
+            found = IsSectionHeader(line, name);
+        }
+        if (found) {
+            // Also for a header that ends a truncated file: the section goes right after it,
+            // so the file never holds a second header for the same section.
+            WriteSectionBody(out, lines);
+            while (reader.Next(line) && line != kSectionEnd) {
+            }
+            while (reader.Next(line))
+                WriteLine(out, line);
+        } else {
+            // A new section at the end, after an empty line; a last line without a break
+            // has been given one by the copy.
+            out.Write(kCrLf);
+            WriteSectionHeader(out, name);
+            WriteSectionBody(out, lines);
+        }
     }
-    ReplaceFile(path, out);
+    out.Flush();
+    temp.ReplaceTarget(path);
 }
 
 std::vector<std::string> ReadTextLines(const std::string& path) {
-    const std::string content = ReadFileOrThrow(path);
+    UniqueFd fd(OpenForReading(path));
+    if (fd.get() < 0) ThrowFileError("Cannot open", path, ENOENT);
+    LineReader reader(fd.get(), path);
     std::vector<std::string> lines;
-    LineCursor cursor(content);
     std::string_view line;
-    while (cursor.Next(line))
+    while (reader.Next(line))
         lines.emplace_back(line);
     return lines;
 }
@@ -518,16 +613,12 @@ std::string WriteOutboxMessage(const std::string& folder, const OutboxMessage& m
     content += kCrLf;
 
     const std::string prefix = folder + "/";
-    const std::string tempPath = WriteFlushedTemp(prefix, content, 0666);
-    TempFileGuard guard(tempPath);
+    TempFile temp(prefix, 0666);
+    WriteAll(temp.fd(), content, temp.path());
     std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const std::string path = prefix + RandomOutboxName(random);
-        if (RenameNoReplace(tempPath, path)) {
-            guard.Release();
-            SyncFolder(prefix);
-            return path;
-        }
+        std::string path = prefix + RandomOutboxName(random);
+        if (temp.TakeFreeName(path)) return path;
     }
     throw ZelmError("No free outbox file name in \"" + folder + "\"");
 }
