@@ -1,8 +1,121 @@
 #include "session/screening.h"
 
+#include <cstdio>
+#include <ctime>
+
+#include "core/string_helpers.h"
+#include "messages/compose.h"
+#include "messages/data_file.h"
+#include "messages/header_summary.h"
+#include "protocols/pop3.h"
+#include "protocols/smtp.h"
+#include "session/actions.h"
+
 namespace zelm {
 
-ScreenResult ScreenMessage(ProcessingSession& /*session*/) {
+namespace {
+
+// The reply template lives only while one reply is composed and sent; it goes whatever
+// happens, so the next rejected message never sees a stale "To:" line.
+class TransientFile {
+public:
+    explicit TransientFile(std::string path) : m_path(std::move(path)) {}
+    ~TransientFile() { std::remove(m_path.c_str()); }
+    TransientFile(const TransientFile&) = delete;
+    TransientFile& operator=(const TransientFile&) = delete;
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// The received message as it stands: the header lines read by TOP, then the body.
+std::vector<std::string> ReceivedMessage(const Pop3Client& pop3) {
+    std::vector<std::string> lines;
+    lines.reserve(pop3.headerLines.size() + pop3.messageBody.size());
+    lines.insert(lines.end(), pop3.headerLines.begin(), pop3.headerLines.end());
+    lines.insert(lines.end(), pop3.messageBody.begin(), pop3.messageBody.end());
+    return lines;
+}
+
+void ForwardRejected(ProcessingSession& session) {
+    const std::string& address = session.settings.forwardAddress;
+    if (!RetrieveForResponse(session, "forward of the rejected message")) return;
+    MessageState& message = session.Message();
+    message.messageVariables.RebuildNames(message.headerSummary.fields, session.textVariableNames);
+    ExpandRecipients(address, message);
+    SmtpSendMessage(session.smtp, message.recipientList, ReceivedMessage(session.pop3));
+    session.context.log.WriteSessionLine(" - rejected (forwarded to " + address + ")");
+}
+
+void ReturnRejected(ProcessingSession& session, bool customText) {
+    if (!RetrieveForResponse(session, "return of the rejected message")) return;
+    MessageState& message = session.Message();
+    const std::string returnPath = message.headerSummary.returnPath;
+    message.messageVariables.RebuildNames(message.headerSummary.fields, session.textVariableNames);
+    if (!customText) {
+        ExpandRecipients(returnPath, message);
+        SmtpSendMessage(session.smtp, message.recipientList, ReceivedMessage(session.pop3));
+        session.context.log.WriteSessionLine(" - rejected (returned to " + returnPath + ")");
+        return;
+    }
+
+    OutgoingMessage reply;
+    try {
+        const TransientFile replyTemplate(
+            WriteRejectReplyTemplate(session.context.programDir, session.rejectText, returnPath));
+        const ComposeInputs inputs{session.settings.userId, session.settings.smtpHost,
+                                   session.messageNumber, std::time(nullptr)};
+        reply = ComposeMessage(replyTemplate.Path(), inputs, message, session.context.ui);
+    } catch (const ZelmError& error) {
+        session.context.log.WriteSessionLine(" - custom reply to " + returnPath +
+                                             " not sent: " + error.what());
+        return;
+    }
+    SmtpSendMessage(session.smtp, message.recipientList, reply);
+    session.context.log.WriteSessionLine(" - rejected (returned with custom msg to " + returnPath +
+                                         ")");
+}
+
+} // namespace
+
+bool ListEntryMatches(const std::string& entry, const std::string& headerValue) {
+    if (Trim(entry).empty() || headerValue.empty()) return false;
+    return ContainsNoCase(headerValue, entry);
+}
+
+bool HasCustomText(const std::vector<std::string>& rejectText) {
+    for (std::size_t i = 2; i < rejectText.size(); ++i) {
+        if (!Trim(rejectText[i]).empty()) return true;
+    }
+    return false;
+}
+
+ScreenResult ScreenMessage(ProcessingSession& session) {
+    const HeaderSummary& summary = session.Message().headerSummary;
+    const MailboxSettings& settings = session.settings;
+
+    if (settings.acceptListEnabled) {
+        for (const auto& entry : session.acceptList) {
+            if (ListEntryMatches(entry, summary.from)) {
+                session.context.log.WriteSessionLine(" - accepted");
+                return ScreenResult::Accepted;
+            }
+        }
+    }
+    if (!settings.rejectListEnabled) return ScreenResult::Neither;
+
+    const bool customText = HasCustomText(session.rejectText);
+    for (const auto& entry : session.rejectList) {
+        if (!ListEntryMatches(entry, summary.originator)) continue;
+        if (settings.forwardToEnabled) ForwardRejected(session);
+        if (settings.bounceEnabled) ReturnRejected(session, customText);
+        if (settings.deleteEnabled) {
+            Pop3Dele(session.pop3, session.messageNumber);
+            session.context.log.WriteSessionLine(" - rejected (deleted)");
+        }
+        return ScreenResult::Rejected;
+    }
     return ScreenResult::Neither;
 }
 

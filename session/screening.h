@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "session/session.h"
 
 namespace zelm {
@@ -7,8 +10,16 @@ namespace zelm {
 /// Outcome of screening one message against the accept and reject lists.
 enum class ScreenResult { Accepted, Rejected, Neither };
 
+/// The lists' matching rule: a case-insensitive substring test (A to Z only); an entry that
+/// is blank after trimming, or an empty header value, matches nothing.
+bool ListEntryMatches(const std::string& entry, const std::string& headerValue);
+
+/// The Reject Text holds a custom reply: a line from the third on is not blank.
+bool HasCustomText(const std::vector<std::string>& rejectText);
+
 /// Tests the accept list against From, then the reject list against the originator, and
-/// carries out the mailbox's reject responses. The driver counts Acc and Rej from the result.
+/// carries out the mailbox's reject responses (forward, return, delete, in that order). The
+/// driver counts Acc and Rej from the result.
 ScreenResult ScreenMessage(ProcessingSession& session);
 
 } // namespace zelm
