@@ -9,6 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/config_store.h"
+#include "tests/support/test_home.h"
+
 namespace zelm {
 namespace {
 
@@ -22,26 +25,22 @@ std::string ReadFile(const fs::path& path) {
     return text.str();
 }
 
-// A folder of its own per test, with executable shell scripts in it.
+fs::path Script(const fs::path& path, const std::string& body) {
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    ::chmod(path.c_str(), 0755);
+    return path;
+}
+
+// A home folder of its own per test, with executable shell scripts in it.
 class AppRunnerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "zelm-runner.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = fs::path(pattern);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
-    std::string Home() const { return m_dir.string() + "/"; }
-
+    std::string Home() const { return m_home.Path(); }
     fs::path Script(const std::string& name, const std::string& body) {
-        const auto path = m_dir / name;
-        std::ofstream(path) << "#!/bin/sh\n" << body;
-        ::chmod(path.c_str(), 0755);
-        return path;
+        return zelm::Script(m_dir / name, body);
     }
 
-    fs::path m_dir;
+    test::TempHome m_home;
+    fs::path m_dir{m_home.Path()};
 };
 
 TEST(SplitProgramText, BlanksSeparateAndDoubleQuotesGroup) {
@@ -113,7 +112,7 @@ exit 7
     EXPECT_TRUE(runner.Finished());
     EXPECT_EQ(runner.ExitCode(), 7);
     EXPECT_EQ(ReadFile(m_dir / "args.txt"), "[one two][][/tmp/x/zelm.dat]");
-    EXPECT_EQ(ReadFile(m_dir / "cwd.txt"), m_dir.string() + "\n");
+    EXPECT_EQ(ReadFile(m_dir / "cwd.txt"), fs::path(Home()).parent_path().string() + "\n");
     EXPECT_EQ(ReadFile(m_dir / "fds.txt").find("57"), std::string::npos)
         << ReadFile(m_dir / "fds.txt");
     std::istringstream pgid(ReadFile(m_dir / "pgid.txt"));
@@ -184,6 +183,48 @@ TEST_F(AppRunnerTest, ProgramIgnoringTerminationIsKilledAfterTheGrace) {
         200ms, [] {}, [&](ChildStop stop) { stops.push_back(stop); });
     EXPECT_EQ(stops, (std::vector<ChildStop>{ChildStop::Terminated, ChildStop::Killed}));
     EXPECT_EQ(runner.ExitCode(), 128 + SIGKILL);
+}
+
+TEST(ExtProgTimeLimit, SecondsFromTheSettingsRootElseTenMinutes) {
+    test::TestContext t;
+    EXPECT_EQ(ExtProgTimeLimit(t.db), 600s);
+    const std::pair<const char*, std::chrono::seconds> cases[] = {
+        {"30", 30s}, {" 45 ", 45s}, {"abc", 600s}, {"", 600s}, {"0", 600s}, {"-3", 600s}};
+    for (const auto& [text, limit] : cases) {
+        SCOPED_TRACE(text);
+        WriteRegString(t.db, SettingsRoot, "ExtProgTimeout", text);
+        EXPECT_EQ(ExtProgTimeLimit(t.db), limit);
+    }
+}
+
+TEST(RunExternalProgram, SplitsTheTextAndAppendsTheMessageFile) {
+    test::TestContext t;
+    t.home.Write("record.sh", "printf '[%s]' \"$@\" > args.txt\n");
+    EXPECT_TRUE(RunExternalProgram(t.context, "sh record.sh \"one two\""));
+    EXPECT_EQ(t.home.Read("args.txt"), "[one two][" + t.home.File("zelm.dat") + "]");
+    EXPECT_TRUE(t.ui.errorLines.empty());
+}
+
+TEST(RunExternalProgram, ProgramThatCannotStartShowsErrorAndIsLogged) {
+    test::TestContext t;
+    EXPECT_FALSE(RunExternalProgram(t.context, "/no/such/Program --x"));
+    EXPECT_EQ(t.ui.panels[3], "Error");
+    ASSERT_EQ(t.ui.errorLines.size(), 1U);
+    EXPECT_EQ(t.ui.errorLines[0].substr(21),
+              "Error running external program /no/such/Program --x\r\n");
+    EXPECT_FALSE(RunExternalProgram(t.context, "   "));
+}
+
+TEST(RunExternalProgram, OverrunIsStoppedAndLogged) {
+    test::TestContext t;
+    WriteRegString(t.db, SettingsRoot, "ExtProgTimeout", "1");
+    const auto program = Script(t.home.File("Hang"), "sleep 30\n").string();
+    EXPECT_TRUE(RunExternalProgram(t.context, program));
+    ASSERT_EQ(t.ui.errorLines.size(), 1U);
+    EXPECT_EQ(t.ui.errorLines[0].substr(21), "External program " + program +
+                                                 " still running after 1 seconds: stopped "
+                                                 "(SIGTERM)\r\n");
+    EXPECT_GE(t.ui.pumpCount, 5);
 }
 
 } // namespace
