@@ -158,10 +158,8 @@ int RunSessionCommand(const std::string& programDir, const std::vector<std::stri
 
     for (;;) {
         const SessionOutcome outcome = RunSession(session);
-        if (outcome == SessionOutcome::NotStarted || outcome == SessionOutcome::Busy) {
-            return 1;
-        }
-        if (outcome == SessionOutcome::EndedByError) {
+        // The reason was shown on err; a run cut short by an error fails the command too.
+        if (outcome != SessionOutcome::Ran) {
             return 1;
         }
         if (!options.repeat || stopRequested || signals.Take()) {

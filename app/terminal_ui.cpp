@@ -1,5 +1,6 @@
 #include "app/terminal_ui.h"
 
+#include "core/program_info.h"
 #include "core/schema.h"
 #include "messages/header_summary.h"
 
@@ -27,12 +28,9 @@ void TerminalUi::PumpEvents() {
     }
 }
 
-void TerminalUi::StopSessionTimer() {
-    m_timerArmed = false;
-}
-void TerminalUi::RestartSessionTimer() {
-    m_timerArmed = true;
-}
+// The command's --repeat loop waits from the end of each session, as the timer would.
+void TerminalUi::StopSessionTimer() {}
+void TerminalUi::RestartSessionTimer() {}
 
 std::string TerminalUi::MaxAttemptsText() {
     ConfigStore root(m_db);

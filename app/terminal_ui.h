@@ -19,8 +19,6 @@ public:
 
     /// Called from PumpEvents: lets the command notice a signal during a long wait.
     void SetPumpHook(std::function<void()> hook) { m_pumpHook = std::move(hook); }
-    /// The session timer was restarted at the end of the last session and not stopped since.
-    bool TimerArmed() const { return m_timerArmed; }
 
     void SetStatusPanel(int index, const std::string& text) override;
     void SetAbortButton(const std::string& caption, AbortButtonColour colour,
@@ -43,7 +41,6 @@ private:
     std::ostream& m_out;
     std::ostream& m_err;
     bool m_verbose;
-    bool m_timerArmed = false;
     std::function<void()> m_pumpHook;
 };
 

@@ -1,0 +1,296 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "core/config_store.h"
+#include "core/home_folder.h"
+#include "core/schema.h"
+#include "tests/support/fake_server.h"
+#include "tests/support/test_home.h"
+
+extern char** environ;
+
+// The real `zelm session` binary as a user or a cron job runs it.
+namespace zelm {
+namespace {
+
+using test::FakeServer;
+namespace script = test::script;
+
+/// The zelm binary started with arguments, its stdout and stderr collected through pipes.
+class Zelm {
+public:
+    explicit Zelm(const std::vector<std::string>& args) {
+        int outPipe[2];
+        int errPipe[2];
+        if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+        std::vector<std::string> all = {ZELM_BINARY};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        const int failed =
+            ::posix_spawn(&m_pid, ZELM_BINARY, &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(outPipe[1]);
+        ::close(errPipe[1]);
+        m_out = outPipe[0];
+        m_err = errPipe[0];
+        if (failed != 0) {
+            throw std::runtime_error("cannot start " ZELM_BINARY);
+        }
+    }
+    ~Zelm() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        ::close(m_out);
+        ::close(m_err);
+    }
+    Zelm(const Zelm&) = delete;
+    Zelm& operator=(const Zelm&) = delete;
+
+    void Signal(int signal) const { ::kill(m_pid, signal); }
+
+    /// Reads stdout and stderr to their end and returns the exit status (-1 after limitMs).
+    int Finish(int limitMs = 30000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        bool outOpen = true;
+        bool errOpen = true;
+        while (outOpen || errOpen) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0) {
+                return -1;
+            }
+            pollfd fds[2] = {{m_out, static_cast<short>(outOpen ? POLLIN : 0), 0},
+                             {m_err, static_cast<short>(errOpen ? POLLIN : 0), 0}};
+            ::poll(fds, 2, static_cast<int>(left));
+            outOpen = !fds[0].revents || Drain(m_out, out);
+            errOpen = !fds[1].revents || Drain(m_err, err);
+        }
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    std::string out;
+    std::string err;
+
+private:
+    // False at the end of the stream.
+    static bool Drain(int fd, std::string& into) {
+        char buffer[4096];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0) {
+            return false;
+        }
+        into.append(buffer, static_cast<std::size_t>(got));
+        return true;
+    }
+
+    pid_t m_pid = -1;
+    int m_out = -1;
+    int m_err = -1;
+};
+
+/// Waits up to limitMs for condition; true when it came.
+bool WaitFor(const std::function<bool()>& condition, int limitMs = 10000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+std::string TodaysLogName() {
+    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return std::string(days[local.tm_wday]) + ".log";
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+class SessionCommandTest : public ::testing::Test {
+protected:
+    /// An enabled mailbox on loopback with the password "pw".
+    void AddMailbox(const std::string& name, int port) {
+        SettingsDb db(home.File(SettingsFileName));
+        const std::string key = MailboxKeyPath(name);
+        WriteRegBool(db, key, schema::MailboxEnabled, true);
+        WriteRegString(db, key, schema::Host, "127.0.0.1");
+        WriteRegString(db, key, schema::Port, std::to_string(port));
+        WriteRegString(db, key, schema::UserID, "user");
+        WriteRegString(db, key, schema::Password, ScramblePassword("pw"));
+    }
+    std::vector<std::string> Session(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"--home", home.Path(), "session"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+    std::string SessionLog() const { return home.Read(TodaysLogName()); }
+
+    test::TempHome home;
+};
+
+std::vector<test::ScriptStep> OneMessageMailbox(const std::string& passReply) {
+    std::vector<test::ScriptStep> steps = {script::Send("+OK ready\r\n"),
+                                           script::Expect("USER user\r\n"), script::Send("+OK\r\n"),
+                                           script::Expect("PASS pw\r\n"), script::Send(passReply)};
+    if (passReply.rfind("+OK", 0) == 0) {
+        steps.insert(steps.end(),
+                     {script::Expect("STAT \r\n"), script::Send("+OK 1 100\r\n"),
+                      script::Expect("UIDL 1\r\n"), script::Send("+OK 1 u-1\r\n"),
+                      script::Expect("LIST 1\r\n"), script::Send("+OK 1 100\r\n"),
+                      script::Expect("TOP 1 0\r\n"),
+                      script::Send("+OK\r\nFrom: a@example.com\r\nSubject: hi\r\n\r\n.\r\n")});
+    }
+    steps.insert(steps.end(), {script::Expect("QUIT\r\n"), script::Send("+OK\r\n")});
+    return steps;
+}
+
+TEST_F(SessionCommandTest, VerboseEchoesEveryLogLineExactlyAsWritten) {
+    FakeServer good(OneMessageMailbox("+OK\r\n"));
+    FakeServer refusing(OneMessageMailbox("-ERR wrong password\r\n"));
+    AddMailbox("a", good.Port());
+    AddMailbox("b", refusing.Port());
+
+    Zelm zelm(Session({"--verbose"}));
+    ASSERT_EQ(zelm.Finish(), 0) << zelm.err;
+
+    EXPECT_TRUE(good.Finish()) << good.Failure();
+    EXPECT_TRUE(refusing.Finish()) << refusing.Failure();
+    const std::string sessionLog = SessionLog();
+    const std::string errorLog = home.Read("error.log");
+    ASSERT_NE(errorLog.find("Pop3 PASS: -ERR wrong password\r\n"), std::string::npos);
+    // stdout is both logs interleaved in the order of writing: the error line sits right
+    // before b's summary.
+    const std::size_t summaryB = sessionLog.find("Summary(b)");
+    ASSERT_NE(summaryB, std::string::npos);
+    const std::size_t lineStart = summaryB - 21;
+    EXPECT_EQ(zelm.out, sessionLog.substr(0, lineStart) + errorLog + sessionLog.substr(lineStart));
+    EXPECT_EQ(zelm.err, "");
+}
+
+TEST_F(SessionCommandTest, WithoutVerboseNothingGoesToStdout) {
+    FakeServer good(OneMessageMailbox("+OK\r\n"));
+    AddMailbox("a", good.Port());
+
+    Zelm zelm(Session());
+    ASSERT_EQ(zelm.Finish(), 0) << zelm.err;
+
+    EXPECT_EQ(zelm.out, "");
+    EXPECT_EQ(zelm.err, "");
+    EXPECT_NE(SessionLog().find(" Msg: a@example.com(hi)\r\n"), std::string::npos);
+}
+
+TEST_F(SessionCommandTest, SecondCopyOnTheSameHomeIsRefused) {
+    const InstanceLock held(home.Path());
+    ASSERT_TRUE(held.Held());
+
+    Zelm zelm(Session({"--verbose"}));
+
+    EXPECT_EQ(zelm.Finish(), 1);
+    EXPECT_EQ(zelm.err, "zelm is already running.\n");
+    EXPECT_EQ(zelm.out, "");
+    EXPECT_FALSE(home.Exists(TodaysLogName()));
+}
+
+TEST_F(SessionCommandTest, LogsThatCannotBeOpenedRefuseTheSession) {
+    ASSERT_EQ(::mkdir(home.File("error.log").c_str(), 0700), 0);
+
+    Zelm zelm(Session({"--verbose"}));
+
+    EXPECT_EQ(zelm.Finish(), 1);
+    EXPECT_NE(zelm.err, "");
+    EXPECT_EQ(zelm.out, "");
+}
+
+TEST_F(SessionCommandTest, BadArgumentsAreUsageErrors) {
+    const std::vector<std::vector<std::string>> cases = {{"--repeat"},      {"--repeat", "soon"},
+                                                         {"--repeat", "0"}, {"--repeat", "-5"},
+                                                         {"--quiet"},       {"extra"}};
+    for (const auto& extra : cases) {
+        SCOPED_TRACE(extra.back());
+        Zelm zelm(Session(extra));
+        EXPECT_EQ(zelm.Finish(), 2);
+        EXPECT_NE(zelm.err, "");
+        EXPECT_FALSE(home.Exists(TodaysLogName()));
+    }
+}
+
+TEST_F(SessionCommandTest, SigtermFinishesTheMessageAndEndsTheSession) {
+    FakeServer server(
+        {script::Send("+OK ready\r\n"), script::Expect("USER user\r\n"), script::Send("+OK\r\n"),
+         script::Expect("PASS pw\r\n"), script::Send("+OK\r\n"), script::Expect("STAT \r\n"),
+         script::Send("+OK 3 300\r\n"), script::Expect("UIDL 1\r\n"), script::Send("+OK 1 u-1\r\n"),
+         script::Expect("LIST 1\r\n"), script::Send("+OK 1 100\r\n"), script::Expect("TOP 1 0\r\n"),
+         // The signal arrives while the header is awaited.
+         script::Wait(400), script::Send("+OK\r\nFrom: a@example.com\r\nSubject: hi\r\n\r\n.\r\n"),
+         script::Expect("QUIT\r\n"), script::Send("+OK\r\n")});
+    AddMailbox("a", server.Port());
+    AddMailbox("b", test::ClosedLoopbackPort());
+
+    Zelm zelm(Session());
+    ASSERT_TRUE(
+        WaitFor([&] { return server.Received().find("TOP 1 0\r\n") != std::string::npos; }));
+    zelm.Signal(SIGTERM);
+
+    EXPECT_EQ(zelm.Finish(), 0) << zelm.err;
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+    const std::string log = SessionLog();
+    EXPECT_NE(log.find(" Msg: a@example.com(hi)\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Summary(a): Tot:1 New:1 Big:0 Acc:0 Rej:0 Flt:0\r\n"), std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("(b)"), std::string::npos) << log;
+    EXPECT_EQ(log.substr(log.size() - 13), "Session End\r\n");
+    EXPECT_EQ(home.Read("error.log"), "");
+}
+
+TEST_F(SessionCommandTest, RepeatRunsSessionsUntilSignalled) {
+    Zelm zelm(Session({"--repeat", "1"}));
+    ASSERT_TRUE(WaitFor([&] { return Count(SessionLog(), "Session End") >= 2; }));
+    zelm.Signal(SIGINT);
+
+    EXPECT_EQ(zelm.Finish(5000), 0) << zelm.err;
+    const std::string log = SessionLog();
+    EXPECT_EQ(Count(log, "Session Start"), Count(log, "Session End"));
+    EXPECT_EQ(zelm.out, "");
+}
+
+} // namespace
+} // namespace zelm
