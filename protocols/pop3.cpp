@@ -1,0 +1,295 @@
+#include "protocols/pop3.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "core/string_helpers.h"
+#include "core/zelm_error.h"
+
+namespace zelm {
+
+namespace {
+
+// Every judgement: the reply's first three characters, case-sensitive.
+bool IsOk(const std::string& reply) {
+    return reply.compare(0, 3, "+OK") == 0;
+}
+
+bool HasLineBreak(const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+// Reads a reply. A socket failure is swallowed as the `Pop3` connection's error handler
+// does: the connection is closed, the cause logged, and the empty reply fails the judgement,
+// so each operation takes its own failure path.
+std::string Read(Pop3Client& pop3, bool multiLine) {
+    try {
+        return ReadPop3Response(pop3.connection, multiLine);
+    } catch (const SocketError& error) {
+        pop3.connection.Close();
+        pop3.context.log.WriteErrorLine(std::string("Pop3: ") + error.what());
+        return {};
+    }
+}
+
+std::string Exchange(Pop3Client& pop3, const std::string& command, bool multiLine = false) {
+    try {
+        pop3.connection.SendText(command);
+    } catch (const SocketError& error) {
+        pop3.connection.Close();
+        pop3.context.log.WriteErrorLine(std::string("Pop3: ") + error.what());
+        return {};
+    }
+    return Read(pop3, multiLine);
+}
+
+// A failure the user should see: a message box in the interactive browser, an error-log line
+// otherwise.
+void Report(Pop3Client& pop3, const std::string& logPrefix, const std::string& reply) {
+    if (pop3.context.interactiveMode) {
+        // The server's reply is the message; with none (a broken connection) the box must
+        // still say something.
+        pop3.context.ui.ShowMessage(reply.empty() ? logPrefix + "no reply from the server" : reply);
+    } else {
+        pop3.context.log.WriteErrorLine(logPrefix + reply);
+    }
+}
+
+void SetMessageButtons(EngineUi& ui, bool enabled) {
+    ui.SetBrowserButton(BrowserButton::GetMessage, enabled);
+    ui.SetBrowserButton(BrowserButton::GetSummary, enabled);
+    ui.SetBrowserButton(BrowserButton::DeleteMessage, enabled);
+}
+
+// The reply's lines without the status line and the terminating "." line.
+std::vector<std::string> ReplyLines(const std::string& reply) {
+    auto lines = SplitListValue(reply);
+    if (!lines.empty()) lines.erase(lines.begin());
+    if (!lines.empty()) lines.pop_back();
+    return lines;
+}
+
+class FileCloser {
+public:
+    explicit FileCloser(int fd) : m_fd(fd) {}
+    ~FileCloser() { ::close(m_fd); }
+    FileCloser(const FileCloser&) = delete;
+    FileCloser& operator=(const FileCloser&) = delete;
+
+private:
+    int m_fd;
+};
+
+void WriteMessageFile(const std::string& path, const std::vector<std::string>& lines) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) throw ZelmError("Cannot write " + path + ": " + std::strerror(errno));
+    FileCloser closer(fd);
+    const auto flush = [&](std::string& buffer) {
+        std::size_t done = 0;
+        while (done < buffer.size()) {
+            const ssize_t written = ::write(fd, buffer.data() + done, buffer.size() - done);
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                throw ZelmError("Cannot write " + path + ": " + std::strerror(errno));
+            }
+            done += static_cast<std::size_t>(written);
+        }
+        buffer.clear();
+    };
+    // Large writes: a 20 MB message costs a few dozen system calls, not one per line.
+    constexpr std::size_t kBatch = 1 << 20;
+    std::string buffer;
+    buffer.reserve(kBatch + 1024);
+    for (const auto& line : lines) {
+        buffer += line;
+        buffer += "\r\n";
+        if (buffer.size() >= kBatch) flush(buffer);
+    }
+    flush(buffer);
+}
+
+} // namespace
+
+Pop3Client::Pop3Client(EngineContext& engineContext)
+    : context(engineContext),
+      connection(engineContext, "Pop3: Unable to read data from Socket", 110) {
+    // Whatever closes the connection (QUIT, a dead server, a socket error), the window shows it.
+    connection.SetCloseHandler([this] {
+        context.ui.SetBrowserConnected(false);
+        context.ui.SetStatusPanel(1, "Disconnected");
+    });
+}
+
+bool Pop3Open(Pop3Client& pop3, const std::string& userId, const std::string& password) {
+    EngineContext& context = pop3.context;
+    const std::string& mailbox = context.currentMailbox;
+    // A total from an earlier mailbox must never be taken up for this one.
+    pop3.messageTotal = 0;
+
+    try {
+        pop3.connection.Connect();
+    } catch (const SocketError&) {
+        if (context.interactiveMode) {
+            context.ui.ShowMessage("Could not connect to " + mailbox);
+            context.interactiveMode = false;
+        } else {
+            context.log.WriteErrorLine("Pop3 Open: Could not connect to " + mailbox);
+        }
+        return false;
+    }
+    context.ui.SetStatusPanel(1, "Connected to " + mailbox);
+    // No browsing while a session uses the connection.
+    if (!context.interactiveMode) context.ui.SetBrowserButton(BrowserButton::Connect, false);
+
+    const auto refused = [&](const std::string& prefix, const std::string& reply) {
+        Report(pop3, prefix, reply);
+        context.interactiveMode = false;
+        return false;
+    };
+
+    std::string reply = Read(pop3, false);
+    if (!IsOk(reply)) return refused("Pop3 Open: ", reply);
+
+    // A line break in a stored value would put a second command on the wire.
+    if (HasLineBreak(userId)) return refused("Pop3 USER: ", "not sent, the user id holds CR or LF");
+    reply = Exchange(pop3, "USER " + userId + "\r\n");
+    if (!IsOk(reply)) return refused("Pop3 USER: ", reply);
+
+    if (HasLineBreak(password)) {
+        return refused("Pop3 PASS: ", "not sent, the password holds CR or LF");
+    }
+    reply = Exchange(pop3, "PASS " + password + "\r\n");
+    if (!IsOk(reply)) return refused("Pop3 PASS: ", reply);
+
+    // Logged in: from here the result is true. A STAT that fails or gives no count leaves
+    // the total at 0, so no message is taken up and the mailbox still closes normally.
+    reply = Exchange(pop3, "STAT \r\n");
+    const auto fields = Split(reply, " ");
+    const std::string countText = fields.count >= 2 ? Trim(fields.pieces[1]) : std::string();
+    const auto count = TextToIntDef(countText, -1);
+    if (!IsOk(reply) || count < 0 || count != TextToIntDef(countText, 0)) {
+        refused("Pop3 STAT: ", reply);
+        return true;
+    }
+    pop3.messageTotal = count;
+    context.ui.ShowBrowserText("Mailbox: " + mailbox + "\r\nTotal messages: " + fields.pieces[1] +
+                               "\r\nTotal Bytes: " + (fields.count >= 3 ? fields.pieces[2] : ""));
+    context.ui.SetBrowserButton(BrowserButton::GetSummary, true);
+    return true;
+}
+
+bool Pop3Top(Pop3Client& pop3, int n) {
+    EngineContext& context = pop3.context;
+    SetMessageButtons(context.ui, false);
+    context.ui.SetStatusPanel(1, "Connected to " + context.currentMailbox + " (msg " +
+                                     std::to_string(n) + " of " +
+                                     std::to_string(pop3.messageTotal) + " )");
+
+    const std::string reply = Exchange(pop3, "TOP " + std::to_string(n) + " 0\r\n", true);
+    if (!IsOk(reply)) {
+        // No header of this message: nothing may be judged on what an earlier TOP left.
+        pop3.headerLines.clear();
+        context.log.WriteErrorLine("Pop3 TOP: \r\n" + reply);
+        return false;
+    }
+    // TOP keeps the server's dot-stuffing: header lines are taken as sent.
+    pop3.headerLines = ReplyLines(reply);
+    if (pop3.headerParser) {
+        while (!pop3.headerParser(pop3.headerLines))
+            context.ui.PumpEvents();
+    }
+    if (pop3.messageTotal > 0 && pop3.nextHeaderIndex <= pop3.messageTotal &&
+        context.interactiveMode) {
+        context.ui.SetBrowserHeaderTimer(true);
+    }
+    SetMessageButtons(context.ui, true);
+    return true;
+}
+
+bool Pop3Retr(Pop3Client& pop3, int n) {
+    EngineContext& context = pop3.context;
+    SetMessageButtons(context.ui, false);
+    context.ui.SetStatusPanel(2, "Retrieving " + std::to_string(n));
+
+    const std::string reply = Exchange(pop3, "RETR " + std::to_string(n) + "\r\n", true);
+    if (!IsOk(reply)) {
+        pop3.messageBody.clear();
+        context.log.WriteErrorLine("MSG RETR: \r\n" + reply.substr(0, reply.find_first_of("\r\n")));
+        context.ui.SetStatusPanel(2, "");
+        return false;
+    }
+    context.ui.PumpEvents();
+
+    auto lines = ReplyLines(reply);
+    for (auto& line : lines) {
+        if (line.compare(0, 2, "..") == 0) line.erase(0, 1);
+    }
+    WriteMessageFile(context.MessageFilePath(), lines);
+
+    // The body follows the first empty line; a message without one is all header.
+    const auto separator = std::find(lines.begin(), lines.end(), std::string());
+    if (separator == lines.end()) {
+        lines.clear();
+    } else {
+        lines.erase(lines.begin(), separator + 1);
+    }
+    pop3.messageBody = std::move(lines);
+
+    pop3.messageRetrieved = true;
+    context.ui.SetStatusPanel(2, "");
+    SetMessageButtons(context.ui, true);
+    return true;
+}
+
+bool Pop3Dele(Pop3Client& pop3, int n) {
+    const std::string reply = Exchange(pop3, "DELE " + std::to_string(n) + "\r\n");
+    if (IsOk(reply)) return true;
+    Report(pop3, "Pop3 DEL: ", reply);
+    return false;
+}
+
+bool Pop3Rset(Pop3Client& pop3) {
+    const std::string reply = Exchange(pop3, "RSET\r\n");
+    if (IsOk(reply)) return true;
+    pop3.context.log.WriteErrorLine("Pop3 RSET: " + reply);
+    return false;
+}
+
+bool Pop3Quit(Pop3Client& pop3) {
+    const std::string reply = Exchange(pop3, "QUIT\r\n");
+    const bool accepted = IsOk(reply);
+    if (!accepted) Report(pop3, "Pop3 QUIT: ", reply);
+    pop3.connection.Close();
+    // The logs are open exactly while a processing session runs; a session keeps the flag
+    // until its own end.
+    if (!pop3.context.log.IsOpen()) pop3.context.connectionInUse = false;
+    return accepted;
+}
+
+bool Pop3Uidl(Pop3Client& pop3, int n) {
+    pop3.messageUid.clear();
+    const std::string reply = Exchange(pop3, "UIDL " + std::to_string(n) + "\r\n");
+    if (!IsOk(reply)) {
+        pop3.context.log.WriteErrorLine("Pop3 UID: " + reply);
+        return false;
+    }
+    const auto fields = Split(reply, " ");
+    if (fields.count >= 3) pop3.messageUid = Trim(fields.pieces[2]);
+    return true;
+}
+
+bool Pop3List(Pop3Client& pop3, int n) {
+    const std::string reply = Exchange(pop3, "LIST " + std::to_string(n) + "\r\n");
+    if (!IsOk(reply)) {
+        pop3.context.log.WriteErrorLine("Pop3 List: " + reply);
+        return false;
+    }
+    const auto fields = Split(reply, " ");
+    pop3.messageSize = fields.count >= 3 ? TextToIntDef(Trim(fields.pieces[2]), 0) : 0;
+    return true;
+}
+
+} // namespace zelm

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/engine_context.h"
+#include "protocols/transport.h"
+
+// The POP3 client: one operation per command, each sending the command, reading and judging
+// the reply ("+OK" or not), and either filling the conversation's state or reporting the
+// failure (a message box in the interactive browser, an error-log line otherwise).
+namespace zelm {
+
+/// Reduces the header lines of the last TOP to the header summary; false asks to be called
+/// again once the window has had its events.
+using HeaderParser = std::function<bool(const std::vector<std::string>& headerLines)>;
+
+/// The `Pop3` connection and the values its operations fill. One per application; a
+/// conversation lasts one mailbox (a session) or one Connect (the interactive browser).
+class Pop3Client {
+public:
+    /// The connection reports to context and starts on port 110.
+    explicit Pop3Client(EngineContext& context);
+
+    /// The context: home folder, logs, window and the session flags.
+    EngineContext& context;
+    /// The `Pop3` connection; the caller sets its endpoint and port before Pop3Open.
+    Connection connection;
+
+    /// Messages in the mailbox from STAT (0 when STAT failed).
+    int messageTotal = 0;
+    /// Size in bytes of the last message asked with LIST.
+    int messageSize = 0;
+    /// Unique id of the last message asked with UIDL ("" when none was given).
+    std::string messageUid;
+    /// Header lines of the last message read with TOP.
+    std::vector<std::string> headerLines;
+    /// Body lines of the last message read with RETR.
+    std::vector<std::string> messageBody;
+    /// Interactive browser: number of the next message whose header is to be fetched.
+    int nextHeaderIndex = 1;
+    /// Set when Pop3Retr succeeds; the session clears it before each message.
+    bool messageRetrieved = false;
+    /// Called by Pop3Top with the header lines; the session wires it to ParseHeaders.
+    HeaderParser headerParser;
+};
+
+/// Connects and logs in with USER and PASS, then reads the message total with STAT. True once
+/// PASS was accepted (a failed STAT leaves messageTotal 0). The connection may stay open after
+/// a false result; the caller checks and ends it.
+bool Pop3Open(Pop3Client& pop3, const std::string& userId, const std::string& password);
+/// TOP n 0: fills headerLines and calls the header parser. False when the reply was refused.
+bool Pop3Top(Pop3Client& pop3, int n);
+/// RETR n: fills messageBody with the body, writes the whole message to "zelm.dat" and sets
+/// messageRetrieved. False when the reply was refused. Throws ZelmError when "zelm.dat"
+/// cannot be written.
+bool Pop3Retr(Pop3Client& pop3, int n);
+/// DELE n: true when the server accepted it.
+bool Pop3Dele(Pop3Client& pop3, int n);
+/// RSET: true when the server accepted it.
+bool Pop3Rset(Pop3Client& pop3);
+/// QUIT, then closes the connection whatever the reply; outside a session it also clears
+/// ConnectionInUse. True when the server accepted it.
+bool Pop3Quit(Pop3Client& pop3);
+/// UIDL n: sets messageUid (cleared first). True when the server accepted it.
+bool Pop3Uidl(Pop3Client& pop3, int n);
+/// LIST n: sets messageSize (0 when the size is not a number; unchanged on a refusal). True
+/// when the server accepted it.
+bool Pop3List(Pop3Client& pop3, int n);
+
+} // namespace zelm
