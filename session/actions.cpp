@@ -59,12 +59,8 @@ void ForwardMessage(ProcessingSession& session, const std::string& line) {
     if (!RetrieveForResponse(session, "forward")) return;
     MessageState& message = session.Message();
     ExpandRecipients(Argument(line), message);
-    const Pop3Client& pop3 = session.pop3;
-    std::vector<std::string> received;
-    received.reserve(pop3.headerLines.size() + pop3.messageBody.size());
-    received.insert(received.end(), pop3.headerLines.begin(), pop3.headerLines.end());
-    received.insert(received.end(), pop3.messageBody.begin(), pop3.messageBody.end());
-    SmtpSendMessage(session.smtp, message.recipientList, received);
+    const LentReceivedMessage received(session.pop3);
+    SmtpSendMessage(session.smtp, message.recipientList, received.Lines());
 }
 
 void RunProgram(ProcessingSession& session, const std::string& line) {
@@ -125,6 +121,27 @@ void SendMessage(ProcessingSession& session, const std::string& line) {
 
 } // namespace
 
+LentReceivedMessage::LentReceivedMessage(Pop3Client& pop3)
+    : m_pop3(pop3), m_lines(std::move(pop3.headerLines)), m_headerCount(m_lines.size()) {
+    try {
+        m_lines.reserve(m_headerCount + pop3.messageBody.size());
+    } catch (...) {
+        m_pop3.headerLines = std::move(m_lines);
+        throw;
+    }
+    for (auto& line : pop3.messageBody)
+        m_lines.push_back(std::move(line));
+}
+
+LentReceivedMessage::~LentReceivedMessage() {
+    // Swaps and a shrink only: giving the lines back cannot fail.
+    for (std::size_t i = 0; i < m_pop3.messageBody.size(); ++i) {
+        m_pop3.messageBody[i].swap(m_lines[m_headerCount + i]);
+    }
+    m_lines.resize(m_headerCount);
+    m_pop3.headerLines = std::move(m_lines);
+}
+
 std::vector<std::string> ActionLines(const std::string& actionsValue) {
     auto pieces = Split(actionsValue, "\r\n").pieces;
     // What follows the last CR LF was never finished as a line.
@@ -146,8 +163,12 @@ ActionOutcome ExecuteFilterActions(ProcessingSession& session, const std::string
     const auto actions = ReadRegString(context.settings, keyPath, schema::Actions, "");
     session.textVariableNames =
         SplitListValue(ReadRegString(context.settings, keyPath, schema::TextVarNames, ""));
-    // A recipient reference to a variable of this filter must find this filter's names.
+    // A recipient reference to a variable of this filter must find this filter's names, and
+    // never the value another filter cut at the same position.
     RebuildVariableNames(session);
+    auto& values = session.Message().messageVariables.values;
+    const auto retrievedCount = session.Message().headerSummary.values.size() + 2;
+    if (values.size() > retrievedCount) values.resize(retrievedCount);
 
     for (const auto& line : ActionLines(actions)) {
         if (StartsWith(line, "Delete")) {

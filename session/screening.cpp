@@ -29,22 +29,14 @@ private:
     std::string m_path;
 };
 
-// The received message as it stands: the header lines read by TOP, then the body.
-std::vector<std::string> ReceivedMessage(const Pop3Client& pop3) {
-    std::vector<std::string> lines;
-    lines.reserve(pop3.headerLines.size() + pop3.messageBody.size());
-    lines.insert(lines.end(), pop3.headerLines.begin(), pop3.headerLines.end());
-    lines.insert(lines.end(), pop3.messageBody.begin(), pop3.messageBody.end());
-    return lines;
-}
-
 void ForwardRejected(ProcessingSession& session) {
     const std::string& address = session.settings.forwardAddress;
     if (!RetrieveForResponse(session, "forward of the rejected message")) return;
     MessageState& message = session.Message();
     message.messageVariables.RebuildNames(message.headerSummary.fields, session.textVariableNames);
     ExpandRecipients(address, message);
-    SmtpSendMessage(session.smtp, message.recipientList, ReceivedMessage(session.pop3));
+    const LentReceivedMessage received(session.pop3);
+    SmtpSendMessage(session.smtp, message.recipientList, received.Lines());
     session.context.log.WriteSessionLine(" - rejected (forwarded to " + address + ")");
 }
 
@@ -55,7 +47,8 @@ void ReturnRejected(ProcessingSession& session, bool customText) {
     message.messageVariables.RebuildNames(message.headerSummary.fields, session.textVariableNames);
     if (!customText) {
         ExpandRecipients(returnPath, message);
-        SmtpSendMessage(session.smtp, message.recipientList, ReceivedMessage(session.pop3));
+        const LentReceivedMessage received(session.pop3);
+        SmtpSendMessage(session.smtp, message.recipientList, received.Lines());
         session.context.log.WriteSessionLine(" - rejected (returned to " + returnPath + ")");
         return;
     }

@@ -101,7 +101,11 @@ TEST_F(ActionsTest, ForwardRetrievesOnceAndResolvesReferences) {
               (std::vector<std::string>{"john@sender.example", "someone@example.com"}));
     EXPECT_EQ(dialogues[1].recipients, std::vector<std::string>{"offers@spam.example"});
     EXPECT_EQ(dialogues[0].data, JoinListValue(Received()));
+    EXPECT_EQ(dialogues[1].data, JoinListValue(Received()));
     EXPECT_EQ(Panel3(), (std::vector<std::string>{"Forwarding 1", "", "Forwarding 1", ""}));
+    // The lines lent to each send are back where later actions read them.
+    EXPECT_EQ(pop3.headerLines, test::SpamHeader());
+    EXPECT_EQ(pop3.messageBody, kBody);
 }
 
 TEST_F(ActionsTest, UnretrievableMessageSkipsEveryActionThatNeedsItsText) {
@@ -251,6 +255,25 @@ TEST_F(ActionsTest, SecondExtractionStartsFromHeaderAndBodyOnly) {
     EXPECT_EQ(variables.Lookup("C"), "a@b.example");
     EXPECT_EQ(variables.Lookup("Body"), JoinListValue(kBody));
     EXPECT_EQ(variables.Lookup("A"), std::nullopt);
+}
+
+TEST_F(ActionsTest, AFilterNeverSeesValuesAnotherFilterCut) {
+    SetFilter("first", schema::TextExtract,
+              "Text extraction start (A)\r\nGo to line end\r\nText extraction end (A)\r\n");
+    SetFilter("first", schema::TextVarNames, "A\r\n");
+    SetFilter("first", schema::Actions, "Extract text from body\r\n");
+    // A routine of its own, but no extraction action: its variable has no value yet.
+    SetFilter("second", schema::TextVarNames, "C\r\n");
+    SetFilter("second", schema::Actions, "Save data: d00001\r\n");
+    t.home.Write("d00001.dat", "out.txt\r\n{C}|{A}\r\n");
+    FakeServer pop3Server(RetrieveOnce());
+    ConnectPop3(pop3Server);
+
+    ExecuteFilterActions(session, "first");
+    ExecuteFilterActions(session, "second");
+
+    EXPECT_TRUE(pop3Server.Finish()) << pop3Server.Failure();
+    EXPECT_EQ(t.home.Read("out.txt"), "{C}|{A}\r\n");
 }
 
 TEST_F(ActionsTest, LineBreakInAnExtractedAddressNeverReachesTheEnvelope) {
