@@ -1,0 +1,233 @@
+#include "protocols/smtp.h"
+
+#include "core/string_helpers.h"
+#include "protocols/outbox.h"
+
+namespace zelm {
+
+namespace {
+
+/// DATA is sent in writes of about this size rather than one per line.
+constexpr std::size_t DataBatchBytes = 256 * 1024;
+
+bool HoldsLineBreak(const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+/// The text with CR and LF shown as blanks, for a log line.
+std::string ShownInLog(std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    return text;
+}
+
+std::string JoinRecipients(const std::vector<std::string>& recipients) {
+    std::string text;
+    for (const auto& recipient : recipients) {
+        if (!text.empty()) text += ",";
+        text += recipient;
+    }
+    return text;
+}
+
+/// The envelope recipients: an empty entry (a reference that resolved to no address) would
+/// make "RCPT TO:<>", which refuses the whole message, and an address holding CR or LF would
+/// reach the server as a command of its own; both are left out, and never stored either.
+std::vector<std::string> EnvelopeRecipients(SessionLog& log,
+                                            const std::vector<std::string>& recipients) {
+    std::vector<std::string> envelope;
+    envelope.reserve(recipients.size());
+    for (const auto& recipient : recipients) {
+        if (Trim(recipient).empty()) continue;
+        if (HoldsLineBreak(recipient)) {
+            log.WriteSessionLine(" - recipient dropped (line break in address): " +
+                                 ShownInLog(recipient));
+            continue;
+        }
+        envelope.push_back(recipient);
+    }
+    return envelope;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.starts_with(prefix);
+}
+
+/// One SMTP dialogue on an open connection. Every failure is logged here and reported by the
+/// result; the caller records the message and closes the connection.
+class Dialogue {
+public:
+    Dialogue(SmtpSender& sender, std::string recipientText, std::string suffix)
+        : m_sender(sender), m_log(sender.context.log), m_recipientText(std::move(recipientText)),
+          m_suffix(std::move(suffix)) {}
+
+    /// Sends command (nothing for the greeting) and judges the reply by its first characters.
+    bool Step(const std::string& command, const char* accepted, const char* errorPrefix) {
+        std::string reply;
+        try {
+            if (!command.empty()) m_sender.smtp.SendText(command);
+            reply = ReadSmtpReply(m_sender.smtp);
+        } catch (const SocketError& error) {
+            return SocketFailure(error, errorPrefix);
+        }
+        if (StartsWith(reply, accepted)) return true;
+        Rejected(reply, errorPrefix);
+        return false;
+    }
+
+    /// The message lines, dot-stuffed, in large writes, then the final dot and its reply.
+    bool SendData(const std::vector<std::string>& message) {
+        std::string reply;
+        try {
+            std::string batch;
+            batch.reserve(DataBatchBytes + 1024);
+            for (const auto& line : message) {
+                if (!line.empty() && line[0] == '.') batch += '.';
+                batch += line;
+                batch += "\r\n";
+                if (batch.size() >= DataBatchBytes) {
+                    m_sender.smtp.SendText(batch);
+                    batch.clear();
+                }
+            }
+            batch += ".\r\n";
+            m_sender.smtp.SendText(batch);
+            reply = ReadSmtpReply(m_sender.smtp);
+        } catch (const SocketError& error) {
+            return SocketFailure(error, "SMTP .: ");
+        }
+        if (StartsWith(reply, "250")) return true;
+        Rejected(reply, "SMTP .: ");
+        return false;
+    }
+
+    /// QUIT after the server accepted the data: the message is delivered whatever the reply, so
+    /// a reply that is not "2..." only goes to the error log (a retry would deliver it twice).
+    void QuitAfterDelivery() {
+        std::string reply;
+        try {
+            m_sender.smtp.SendText("QUIT\r\n");
+            reply = ReadSmtpReply(m_sender.smtp);
+        } catch (const SocketError& error) {
+            reply = error.what();
+        }
+        if (!StartsWith(reply, "2")) m_log.WriteErrorLine("SMTP QUIT: " + reply);
+    }
+
+    /// QUIT after a refused step, reply not judged; nothing to say on a broken connection.
+    void QuitAfterRejection() {
+        if (m_broken || !m_sender.smtp.Active()) return;
+        try {
+            m_sender.smtp.SendText("QUIT\r\n");
+            ReadSmtpReply(m_sender.smtp);
+        } catch (const SocketError&) {
+            // The message is already recorded; a connection that breaks now changes nothing.
+        }
+    }
+
+private:
+    void Rejected(const std::string& reply, const char* errorPrefix) {
+        m_log.WriteSessionLine(" - msg to " + m_recipientText + " not sent: " + reply + m_suffix);
+        m_log.WriteErrorLine(errorPrefix + reply);
+    }
+
+    /// A connection that breaks mid-dialogue is a refused step: the message is kept for a retry.
+    bool SocketFailure(const SocketError& error, const char* errorPrefix) {
+        m_broken = true;
+        Rejected(error.what(), errorPrefix);
+        return false;
+    }
+
+    SmtpSender& m_sender;
+    SessionLog& m_log;
+    std::string m_recipientText;
+    std::string m_suffix;
+    bool m_broken = false;
+};
+
+/// Closes the `SMTP` connection when a send ends, also by an error.
+class ConnectionCloser {
+public:
+    explicit ConnectionCloser(Connection& connection) : m_connection(connection) {}
+    ~ConnectionCloser() { m_connection.Close(); }
+    ConnectionCloser(const ConnectionCloser&) = delete;
+    ConnectionCloser& operator=(const ConnectionCloser&) = delete;
+
+private:
+    Connection& m_connection;
+};
+
+} // namespace
+
+SmtpSender::SmtpSender(EngineContext& engineContext)
+    : context(engineContext), smtp(engineContext, "SMTP: Unable to read data from Socket", 0) {}
+
+std::optional<std::int32_t> ReadMaxAttempts(EngineUi& ui) {
+    const std::string text = ui.MaxAttemptsText();
+    // The shared conversion has no failure result: a text that converts the same with two
+    // different defaults is a whole number.
+    const std::int32_t value = TextToIntDef(text, 0);
+    if (value != TextToIntDef(text, 1)) return std::nullopt;
+    return value;
+}
+
+std::string AttemptSuffix(int attemptNumber, std::optional<std::int32_t> maxAttempts) {
+    const bool kept = !maxAttempts || *maxAttempts <= 0 || *maxAttempts > attemptNumber;
+    return " - attempt " + std::to_string(attemptNumber) +
+           (kept ? " (will try again)" : " (message deleted)");
+}
+
+void SmtpSendMessage(SmtpSender& sender, const std::vector<std::string>& recipients,
+                     const std::vector<std::string>& message) {
+    SessionLog& log = sender.context.log;
+    const std::vector<std::string> envelope = EnvelopeRecipients(log, recipients);
+    const std::string recipientText = JoinRecipients(envelope);
+    const std::string suffix =
+        AttemptSuffix(sender.attemptNumber, ReadMaxAttempts(sender.context.ui));
+    sender.sendStatus = SendStatus::Failed;
+
+    // HELO and MAIL FROM carry settings text; a line break there would be a second command.
+    if (HoldsLineBreak(sender.host) || HoldsLineBreak(sender.senderAddress)) {
+        log.WriteSessionLine(" - msg to " + recipientText +
+                             " not sent: line break in the SMTP host or sender address" + suffix);
+        log.WriteErrorLine("SMTP: line break in the SMTP host or sender address: " +
+                           ShownInLog(sender.host) + " / " + ShownInLog(sender.senderAddress));
+        RecordFailedAttempt(sender, envelope, message);
+        return;
+    }
+
+    sender.smtp.SetEndpoint(sender.host);
+    sender.smtp.SetPort(sender.port);
+    try {
+        sender.smtp.Connect();
+    } catch (const SocketError&) {
+        log.WriteSessionLine(" - msg to " + recipientText + " not sent: could not connect to " +
+                             sender.host + suffix);
+        log.WriteErrorLine("SMTP Open: Could not connect to " + sender.host);
+        RecordFailedAttempt(sender, envelope, message);
+        sender.sendStatus = SendStatus::NotReachable;
+        return;
+    }
+    const ConnectionCloser closer(sender.smtp);
+
+    Dialogue dialogue(sender, recipientText, suffix);
+    bool accepted =
+        dialogue.Step("", "220", "SMTP Open: ") &&
+        dialogue.Step("HELO " + sender.host + "\r\n", "250", "SMTP HELO: ") &&
+        dialogue.Step("MAIL FROM:<" + sender.senderAddress + ">\r\n", "250", "SMTP FROM: ");
+    for (std::size_t i = 0; accepted && i < envelope.size(); ++i)
+        accepted = dialogue.Step("RCPT TO:<" + envelope[i] + ">\r\n", "250", "SMTP TO: ");
+    accepted =
+        accepted && dialogue.Step("DATA\r\n", "354", "SMTP DATA: ") && dialogue.SendData(message);
+
+    if (accepted) {
+        log.WriteSessionLine(" - sent msg to " + recipientText);
+        sender.sendStatus = SendStatus::Sent;
+        dialogue.QuitAfterDelivery();
+        return;
+    }
+    RecordFailedAttempt(sender, envelope, message);
+    dialogue.QuitAfterRejection();
+}
+
+} // namespace zelm
