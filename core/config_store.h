@@ -14,12 +14,17 @@ namespace zelm {
 
 /// The settings root below the per-user root.
 inline constexpr const char* SettingsRoot = "Software\\Tarvo Software\\Zelm";
+/// The store's file in the home folder.
+inline constexpr const char* SettingsFileName = "settings.db";
+/// How long a write waits for another program's write to end before it fails.
+inline constexpr int DefaultBusyTimeoutMs = 5000;
 
 /// One open settings database. Handles (`ConfigStore`) and path operations work on it.
 class SettingsDb {
 public:
-    /// Opens or creates the database file (mode 0600); throws ZelmError when it cannot.
-    explicit SettingsDb(const std::string& path);
+    /// Opens or creates the database file (mode 0600); throws ZelmError when it cannot, or when
+    /// the file is not a settings database (such a file is left untouched).
+    explicit SettingsDb(const std::string& path, int busyTimeoutMs = DefaultBusyTimeoutMs);
     ~SettingsDb();
     SettingsDb(const SettingsDb&) = delete;
     SettingsDb& operator=(const SettingsDb&) = delete;
@@ -31,12 +36,17 @@ private:
     sqlite3* m_db = nullptr;
 };
 
+/// The kind of a stored value.
+enum class ValueType { Absent, String, Integer };
+
 /// A store handle: addresses one key at a time.
 class ConfigStore {
 public:
     explicit ConfigStore(SettingsDb& db);
 
-    /// Opens the key at path; with create, missing keys on the path are created.
+    /// Opens the key at path (parts joined by a backslash or "/"); with create, missing keys on the
+    /// path are created, and a refused mailbox or filter name, or a store failure, throws
+    /// ZelmError.
     bool OpenKey(const std::string& path, bool create);
     /// Ends the use of the open key; does nothing when none is open.
     void CloseKey();
@@ -60,6 +70,13 @@ public:
     bool DeleteKey(const std::string& name);
     /// Deletes one value of the open key.
     bool DeleteValue(const std::string& name);
+
+    /// A key is open.
+    bool HasOpenKey() const { return m_key >= 0; }
+    /// Fills names with the open key's value names as stored (cleared first; no order promised).
+    void GetValueNames(std::vector<std::string>& names);
+    /// The type of the named value of the open key, Absent when there is none.
+    ValueType GetValueType(const std::string& name);
 
 private:
     SettingsDb& m_db;
@@ -106,9 +123,26 @@ void CreateFilter(SettingsDb& db, const std::string& mailbox, const std::string&
 /// Deletes a filter; its name stays in any Operation list.
 bool DeleteFilter(SettingsDb& db, const std::string& mailbox, const std::string& filter);
 
-/// Enters (enable) or removes the program in the user's session start-up list.
+/// Enters (enable) or removes the program in the user's session start-up list; commandLine is
+/// the program file's path. Failures are silent.
 void SetRunAtStartup(const std::string& valueName, const std::string& commandLine, bool enable);
+/// As SetRunAtStartup, for a program started with arguments (the first element is the program).
+void SetRunAtStartup(const std::string& valueName, const std::vector<std::string>& arguments,
+                     bool enable);
 /// The MIME content type for a file name's extension; "application/octet-stream" when unknown.
 std::string LookupContentType(const std::string& fileName);
+/// As LookupContentType, with the system table read from mimeTypesPath.
+std::string LookupContentTypeIn(const std::string& fileName, const std::string& mimeTypesPath);
+
+/// text double-quoted with the export's C escapes.
+std::string QuoteSettingText(const std::string& text);
+/// The export's line for one value of the open key: "name" = "text" or "name" = int n.
+std::string FormatSettingValue(ConfigStore& store, const std::string& name);
+/// The whole tree in the export's text form, keys depth-first, subkeys sorted without regard
+/// to case.
+std::string ExportSettings(SettingsDb& db);
+/// Replaces the whole tree by the export text, in one transaction; a malformed text changes
+/// nothing and throws ZelmError naming its first bad line.
+void ImportSettings(SettingsDb& db, const std::string& text);
 
 } // namespace zelm
