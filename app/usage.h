@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace zelm {
+
+/// The command line's usage text, for --help.
+std::string UsageText();
+/// The line that follows a usage error.
+std::string UsageHint();
+
+} // namespace zelm
