@@ -9,6 +9,7 @@ ZELM_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev
   media-types python3 python3-aiosmtpd dovecot-core dovecot-pop3d
+  time
 )
 
 # Installs whatever of ZELM_PACKAGES is missing (Debian, as root, non-interactive).

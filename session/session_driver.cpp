@@ -77,11 +77,12 @@ void StartMessage(ProcessingSession& session, int number) {
     session.messageNumber = number;
 }
 
-// P10: the filters named in "Operation", read again for every message, in stored order.
-void ApplyFilters(ProcessingSession& session) {
+// P10: the filters named in "Operation", read again for every message, in stored order. The
+// mailbox's key stays open for the mailbox, so a message costs one read, not a path walk.
+void ApplyFilters(ProcessingSession& session, ConfigStore& mailboxKey) {
     EngineContext& context = session.context;
-    const std::string operation = ReadRegString(
-        context.settings, MailboxKeyPath(context.currentMailbox), schema::Operation, "");
+    const std::string operation =
+        mailboxKey.HasOpenKey() ? mailboxKey.ReadString(schema::Operation) : std::string();
     const HeaderSummary& summary = session.Message().headerSummary;
     const FilterMessage message{summary.fields, summary.values, session.pop3.messageSize};
     for (const std::string& filterName : SplitListValue(operation)) {
@@ -106,7 +107,7 @@ bool ConnectionLost(ProcessingSession& session, int number) {
 
 // P1 to P11 for message n. False when the message loop has to end (abort requested, or the
 // connection is gone).
-bool ProcessMessage(ProcessingSession& session, int number) {
+bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int number) {
     EngineContext& context = session.context;
     Pop3Client& pop3 = session.pop3;
     if (!pop3.connection.Active()) {
@@ -163,7 +164,7 @@ bool ProcessMessage(ProcessingSession& session, int number) {
                 ++session.counters.rej;
                 break;
             case ScreenResult::Neither:
-                ApplyFilters(session); // P10
+                ApplyFilters(session, mailboxKey); // P10
                 break;
             }
         }
@@ -203,9 +204,11 @@ void ProcessMailbox(ProcessingSession& session) {
     }
     context.log.WriteSessionLine("Connected to " + context.currentMailbox);
     SendPendingMail(session.smtp);
+    ConfigStore mailboxKey(context.settings);
+    mailboxKey.OpenKey(MailboxKeyPath(context.currentMailbox), false);
     const int total = pop3.messageTotal;
     for (int number = 1; number <= total; ++number) {
-        if (!ProcessMessage(session, number)) {
+        if (!ProcessMessage(session, mailboxKey, number)) {
             break;
         }
     }
