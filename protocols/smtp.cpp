@@ -49,10 +49,6 @@ std::vector<std::string> EnvelopeRecipients(SessionLog& log,
     return envelope;
 }
 
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.starts_with(prefix);
-}
-
 /// One SMTP dialogue on an open connection. Every failure is logged here and reported by the
 /// result; the caller records the message and closes the connection.
 class Dialogue {
@@ -70,7 +66,7 @@ public:
         } catch (const SocketError& error) {
             return SocketFailure(error, errorPrefix);
         }
-        if (StartsWith(reply, accepted)) return true;
+        if (reply.starts_with(accepted)) return true;
         Rejected(reply, errorPrefix);
         return false;
     }
@@ -96,7 +92,7 @@ public:
         } catch (const SocketError& error) {
             return SocketFailure(error, "SMTP .: ");
         }
-        if (StartsWith(reply, "250")) return true;
+        if (reply.starts_with("250")) return true;
         Rejected(reply, "SMTP .: ");
         return false;
     }
@@ -111,7 +107,7 @@ public:
         } catch (const SocketError& error) {
             reply = error.what();
         }
-        if (!StartsWith(reply, "2")) m_log.WriteErrorLine("SMTP QUIT: " + reply);
+        if (!reply.starts_with('2')) m_log.WriteErrorLine("SMTP QUIT: " + reply);
     }
 
     /// QUIT after a refused step, reply not judged; nothing to say on a broken connection.
