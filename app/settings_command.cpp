@@ -234,20 +234,27 @@ int List(SettingsDb& db, const Arguments& parsed, std::ostream& out) {
     return 0;
 }
 
-int Export(SettingsDb& db, const Arguments& parsed, std::ostream& out) {
+/// A relative FILE names a file in the home folder: the program writes nothing in the folder it
+/// was started from.
+std::string InHomeFolder(const std::string& programDir, const std::string& path) {
+    return !path.empty() && path[0] == '/' ? path : programDir + path;
+}
+
+int Export(SettingsDb& db, const std::string& programDir, const Arguments& parsed,
+           std::ostream& out) {
     ExpectCount(parsed, 0, 1, "export [FILE]");
     const std::string text = ExportSettings(db);
     if (parsed.positional.empty()) {
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
     } else {
-        WriteFile(parsed.positional[0], text);
+        WriteFile(InHomeFolder(programDir, parsed.positional[0]), text);
     }
     return 0;
 }
 
-int Import(SettingsDb& db, const Arguments& parsed) {
+int Import(SettingsDb& db, const std::string& programDir, const Arguments& parsed) {
     ExpectCount(parsed, 1, 1, "import FILE");
-    const std::string& path = parsed.positional[0];
+    const std::string path = InHomeFolder(programDir, parsed.positional[0]);
     const std::string text = ReadFile(path);
     try {
         ImportSettings(db, text);
@@ -283,9 +290,9 @@ int RunSettingsCommand(const std::string& programDir, const std::vector<std::str
         } else if (command == "list") {
             status = List(db, parsed, out);
         } else if (command == "export") {
-            status = Export(db, parsed, out);
+            status = Export(db, programDir, parsed, out);
         } else {
-            status = Import(db, parsed);
+            status = Import(db, programDir, parsed);
         }
         out.flush();
         if (!out) throw Refusal{"cannot write the output"};

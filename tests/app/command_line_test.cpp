@@ -234,6 +234,10 @@ TEST(SettingsCommand, DeleteListAndExport) {
                             "\"Host\" = \"b\\\"q\"\n");
     EXPECT_EQ(RunZelm(home, {"settings", "export", home.File("tree.txt")}).status, 0);
     EXPECT_EQ(home.Read("tree.txt"), exported.out);
+    // A relative file lies in the home folder, never in the folder zelm was started from.
+    EXPECT_EQ(RunZelm(home, {"settings", "export", "relative.txt"}).status, 0);
+    EXPECT_EQ(home.Read("relative.txt"), exported.out);
+    EXPECT_EQ(RunZelm(home, {"settings", "import", "relative.txt"}).status, 0);
 }
 
 TEST(SettingsCommand, AMalformedImportNamesItsLineAndChangesNothing) {
