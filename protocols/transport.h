@@ -31,8 +31,11 @@ struct TransportLimits {
 /// The socket calls a connection makes after connecting; tests replace them to inject
 /// interruptions and failures.
 struct SocketCalls {
+    /// Waits for readiness (every wait slice).
     std::function<int(pollfd*, nfds_t, int)> poll = ::poll;
+    /// Reads received bytes without blocking.
     std::function<ssize_t(int, void*, std::size_t, int)> recv = ::recv;
+    /// Sends bytes without blocking.
     std::function<ssize_t(int, const void*, std::size_t, int)> send = ::send;
 };
 
