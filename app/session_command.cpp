@@ -1,5 +1,6 @@
 #include "app/session_command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -23,12 +24,15 @@
 namespace zelm {
 namespace {
 
-// A signal handler can only reach static storage; it writes one byte into this pipe, which the
-// session notices at its next pump and the wait between sessions notices at once.
+// A signal handler can only reach static storage. It raises the flag, which the session's
+// pumps test without a system call, and writes one byte into the pipe, which wakes the wait
+// between sessions at once.
 int g_signalPipeWrite = -1;
+volatile std::sig_atomic_t g_signalled = 0;
 
 extern "C" void OnStopSignal(int) {
     const int savedErrno = errno;
+    g_signalled = 1;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipeWrite, &byte, 1);
     errno = savedErrno;
@@ -56,6 +60,7 @@ public:
         ::sigaction(SIGINT, &m_oldInt, nullptr);
         ::sigaction(SIGTERM, &m_oldTerm, nullptr);
         g_signalPipeWrite = -1;
+        g_signalled = 0;
         ::close(m_read);
         ::close(m_write);
     }
@@ -64,12 +69,14 @@ public:
 
     /// A signal arrived since the last call (drains the pipe).
     bool Take() {
-        char buffer[64];
-        bool any = false;
-        while (::read(m_read, buffer, sizeof buffer) > 0) {
-            any = true;
+        if (!g_signalled) {
+            return false;
         }
-        return any;
+        g_signalled = 0;
+        char buffer[64];
+        while (::read(m_read, buffer, sizeof buffer) > 0) {
+        }
+        return true;
     }
 
     /// Waits until the deadline or a signal; true when a signal came.
