@@ -63,7 +63,10 @@ run() {
 median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 largest() { sort -n "$1" | tail -1; }
 
+# The fixed cost of starting zelm and a session with nothing to visit, to read the ratios by.
+empty=$work/empty
 for _ in $(seq "$rounds"); do
+  run session-empty "$zelm" --home "$empty" session
   rm -f "$home/bench.dat"
   run session-new "$zelm" --home "$home" session
   run client-new "$client" "$ZELM_TEST_POP3_PORT" "$user" pw new
@@ -83,3 +86,5 @@ for case in new cached; do
     "$(awk -v s="$s" -v c="$c" 'BEGIN { printf "%.2f", (c > 0 ? s / c : 0) }')" \
     "$(largest "$work/session-$case.rss")"
 done
+printf '%-22s %10s %10s %7s %14s\n' "(no mailbox: start-up)" "$(median "$work/session-empty")" \
+  - - "$(largest "$work/session-empty.rss")"
