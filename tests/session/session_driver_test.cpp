@@ -597,5 +597,49 @@ TEST_F(SessionDriverTest, CorruptDataFileIsLeftAsItIs) {
     EXPECT_TRUE(S_ISDIR(info.st_mode));
 }
 
+// EnsureRetrieved: the message's text joins the variables once, and a refusal adds nothing.
+class EnsureRetrievedTest : public SessionDriverTest {
+protected:
+    void Connect(FakeServer& server) {
+        pop3.connection.SetEndpoint("127.0.0.1");
+        pop3.connection.SetPort(server.Port());
+        ShortLimits();
+        ASSERT_TRUE(Pop3Open(pop3, "u20", "pw"));
+        pop3.headerLines = {"From: f@example.com", "Subject: hi", ""};
+        ParseHeaders(pop3.headerLines, t.ui.headerFieldNames, 120, session.Message());
+        session.messageNumber = 1;
+    }
+};
+
+TEST_F(EnsureRetrievedTest, AppendsHeaderAndBody) {
+    FakeServer server(Join({Login("u20", 1),
+                            {script::Expect("RETR 1\r\n"),
+                             script::Send("+OK\r\nFrom: f@example.com\r\nSubject: hi\r\n\r\n"
+                                          "line one\r\n..dotted\r\n.\r\n")}}));
+    Connect(server);
+    const auto headerValues = session.Message().messageVariables.values;
+
+    ASSERT_TRUE(EnsureRetrieved(session));
+
+    auto expected = headerValues;
+    expected.push_back("From: f@example.com\r\nSubject: hi\r\n\r\n");
+    expected.push_back("line one\r\n.dotted\r\n");
+    EXPECT_EQ(session.Message().messageVariables.values, expected);
+    EXPECT_TRUE(pop3.messageRetrieved);
+    EXPECT_TRUE(t.home.Exists("zelm.dat"));
+}
+
+TEST_F(EnsureRetrievedTest, RefusedRetrievalAddsNothing) {
+    FakeServer server(
+        Join({Login("u20", 1), {script::Expect("RETR 1\r\n"), script::Send("-ERR gone\r\n")}}));
+    Connect(server);
+    const auto headerValues = session.Message().messageVariables.values;
+
+    EXPECT_FALSE(EnsureRetrieved(session));
+
+    EXPECT_EQ(session.Message().messageVariables.values, headerValues);
+    EXPECT_FALSE(pop3.messageRetrieved);
+}
+
 } // namespace
 } // namespace zelm
