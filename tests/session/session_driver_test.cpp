@@ -508,7 +508,8 @@ TEST_P(ServerVanishesTest, MailboxEndsAndTheRunGoesOn) {
               {script::Expect("UIDL 2\r\n"), script::Send("+OK 2 id-2\r\n"),
                script::Expect("LIST 2\r\n"), reset ? script::Reset() : script::Close()}}));
     AddMailbox("a", "u20", server.Port());
-    const RealMailbox user("u21");
+    // Each variant has a Dovecot user of its own, so the two may run side by side.
+    const RealMailbox user(reset ? "u23" : "u21");
     user.Clear();
     user.Drop(Message("from b"));
     AddRealMailbox("b", user);
