@@ -38,8 +38,8 @@ extern "C" void OnStopSignal(int) {
     errno = savedErrno;
 }
 
-/// SIGINT and SIGTERM turned into bytes on a pipe for as long as the object lives; the previous
-/// handlers come back afterwards.
+/// SIGINT and SIGTERM turned into bytes on a pipe, and SIGPIPE ignored, for as long as the
+/// object lives; the previous handlers come back afterwards.
 class StopSignals {
 public:
     StopSignals() {
@@ -55,10 +55,17 @@ public:
         sigemptyset(&action.sa_mask);
         ::sigaction(SIGINT, &action, &m_oldInt);
         ::sigaction(SIGTERM, &action, &m_oldTerm);
+        // A reader of --verbose that goes away (a pipe into head) must not kill the session
+        // half-way through a mailbox, before its Cache is saved: the echo just stops.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGPIPE, &ignore, &m_oldPipe);
     }
     ~StopSignals() {
         ::sigaction(SIGINT, &m_oldInt, nullptr);
         ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        ::sigaction(SIGPIPE, &m_oldPipe, nullptr);
         g_signalPipeWrite = -1;
         g_signalled = 0;
         ::close(m_read);
@@ -102,6 +109,7 @@ private:
     int m_write = -1;
     struct sigaction m_oldInt {};
     struct sigaction m_oldTerm {};
+    struct sigaction m_oldPipe {};
 };
 
 int UsageFailure(std::ostream& err, const std::string& message) {

@@ -65,18 +65,23 @@ public:
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
         }
-        ::close(m_out);
+        if (m_out >= 0) ::close(m_out);
         ::close(m_err);
     }
     Zelm(const Zelm&) = delete;
     Zelm& operator=(const Zelm&) = delete;
 
     void Signal(int signal) const { ::kill(m_pid, signal); }
+    /// Stops reading stdout, as a reader that has had enough does.
+    void CloseStdout() {
+        ::close(m_out);
+        m_out = -1;
+    }
 
     /// Reads stdout and stderr to their end and returns the exit status (-1 after limitMs).
     int Finish(int limitMs = 30000) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-        bool outOpen = true;
+        bool outOpen = m_out >= 0;
         bool errOpen = true;
         while (outOpen || errOpen) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -88,8 +93,8 @@ public:
             pollfd fds[2] = {{m_out, static_cast<short>(outOpen ? POLLIN : 0), 0},
                              {m_err, static_cast<short>(errOpen ? POLLIN : 0), 0}};
             ::poll(fds, 2, static_cast<int>(left));
-            outOpen = !fds[0].revents || Drain(m_out, out);
-            errOpen = !fds[1].revents || Drain(m_err, err);
+            outOpen = outOpen && (!fds[0].revents || Drain(m_out, out));
+            errOpen = errOpen && (!fds[1].revents || Drain(m_err, err));
         }
         int status = 0;
         ::waitpid(m_pid, &status, 0);
@@ -216,6 +221,21 @@ TEST_F(SessionCommandTest, WithoutVerboseNothingGoesToStdout) {
     EXPECT_EQ(zelm.out, "");
     EXPECT_EQ(zelm.err, "");
     EXPECT_NE(SessionLog().find(" Msg: a@example.com(hi)\r\n"), std::string::npos);
+}
+
+TEST_F(SessionCommandTest, VerboseReaderGoingAwayDoesNotCutTheSessionShort) {
+    FakeServer good(OneMessageMailbox("+OK\r\n"));
+    AddMailbox("a", good.Port());
+
+    Zelm zelm(Session({"--verbose"}));
+    zelm.CloseStdout();
+
+    EXPECT_EQ(zelm.Finish(), 0) << zelm.err;
+    EXPECT_TRUE(good.Finish()) << good.Failure();
+    const std::string log = SessionLog();
+    EXPECT_NE(log.find("Summary(a): Tot:1 New:1 "), std::string::npos) << log;
+    EXPECT_EQ(log.substr(log.size() - 13), "Session End\r\n");
+    EXPECT_NE(home.Read("a.dat").find("u-1"), std::string::npos);
 }
 
 TEST_F(SessionCommandTest, SecondCopyOnTheSameHomeIsRefused) {
