@@ -305,10 +305,14 @@ void WriteLine(BufferedWriter& out, std::string_view line) {
 }
 
 // The section as written after its header: its lines each followed by CR LF, the empty line
-// and "####".
+// and "####". A line that is itself "####" cannot be kept: it would end the section there, lose
+// every line after it and leave them outside any section at the next rewrite (a server may
+// even send it as a message id), so it is left out.
 void WriteSectionBody(BufferedWriter& out, const std::vector<std::string>& lines) {
-    for (const auto& line : lines)
+    for (const auto& line : lines) {
+        if (line == kSectionEnd) continue;
         WriteLine(out, line);
+    }
     out.Write(kCrLf);
     WriteLine(out, kSectionEnd);
 }

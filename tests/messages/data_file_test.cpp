@@ -69,6 +69,18 @@ TEST_F(DataFileTest, WrittenLinesReadBackExactly) {
     }
 }
 
+TEST_F(DataFileTest, ASectionEndLineIsLeftOutSoTheRestSurvives) {
+    // A line "####" (a list entry, or a message id a server sent) would end the section early.
+    const auto path = Path("box.dat");
+    WriteSection(path, "Cache", {"a", "####", "b"});
+    WriteSection(path, "Accept List", {"x"});
+    WriteSection(path, "Cache", {"a", "b", "####"});
+    EXPECT_EQ(ReadSectionLines(path, "Cache"), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(ReadSectionLines(path, "Accept List"), std::vector<std::string>{"x"});
+    EXPECT_EQ(Bytes(path),
+              "[Cache]\r\na\r\nb\r\n\r\n####\r\n\r\n[Accept List]\r\nx\r\n\r\n####\r\n");
+}
+
 TEST_F(DataFileTest, LargeSectionsCrossReadChunks) {
     // Lines longer than a read chunk, and enough lines that CR LF pairs fall on chunk borders.
     std::vector<std::string> cache;
