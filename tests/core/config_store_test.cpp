@@ -15,32 +15,12 @@
 #include "core/schema.h"
 #include "core/string_helpers.h"
 #include "core/zelm_error.h"
+#include "tests/support/test_home.h"
 
 namespace zelm {
 namespace {
 
 namespace fs = std::filesystem;
-
-/// A fresh folder removed with its contents at the end of the test.
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "zelm-store-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    std::string Path(const std::string& name = "") const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -84,8 +64,8 @@ void ExpectErrorContaining(F f, const std::string& part) {
 
 class ConfigStoreTest : public ::testing::Test {
 protected:
-    TempFolder folder;
-    std::string dbPath = folder.Path("settings.db");
+    test::TempHome folder;
+    std::string dbPath = folder.File("settings.db");
     SettingsDb db{dbPath, 100};
     ConfigStore store{db};
     const std::string root = SettingsRoot;
@@ -350,17 +330,17 @@ TEST_F(ConfigStoreTest, TheStoreRefusesToCreateBadMailboxAndFilterKeys) {
 }
 
 TEST(SettingsDbFile, IsCreatedPrivate) {
-    TempFolder folder;
+    test::TempHome folder;
     const mode_t old = ::umask(0);
-    { SettingsDb db(folder.Path("settings.db")); }
+    { SettingsDb db(folder.File("settings.db")); }
     ::umask(old);
     struct stat info {};
-    ASSERT_EQ(::stat(folder.Path("settings.db").c_str(), &info), 0);
+    ASSERT_EQ(::stat(folder.File("settings.db").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 TEST(SettingsDbFile, AForeignFileIsRefusedAndLeftAsItWas) {
-    TempFolder folder;
+    test::TempHome folder;
     struct Case {
         const char* what;
         std::string content;
@@ -368,7 +348,7 @@ TEST(SettingsDbFile, AForeignFileIsRefusedAndLeftAsItWas) {
     std::string otherDb;
     {
         // Another program's SQLite database.
-        const std::string path = folder.Path("other.db");
+        const std::string path = folder.File("other.db");
         sqlite3* handle = nullptr;
         ASSERT_EQ(sqlite3_open(path.c_str(), &handle), SQLITE_OK);
         sqlite3_exec(handle, "CREATE TABLE t (x); INSERT INTO t VALUES (1)", nullptr, nullptr,
@@ -383,7 +363,7 @@ TEST(SettingsDbFile, AForeignFileIsRefusedAndLeftAsItWas) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string path = folder.Path("settings.db");
+        const std::string path = folder.File("settings.db");
         WriteFile(path, c.content);
         ExpectErrorContaining([&] { SettingsDb db(path, 100); }, "settings database");
         EXPECT_TRUE(ReadFile(path) == c.content) << "the file was changed";
@@ -392,8 +372,8 @@ TEST(SettingsDbFile, AForeignFileIsRefusedAndLeftAsItWas) {
 }
 
 TEST(SettingsDbFile, ALockedStoreFailsClearlyAndLosesNothing) {
-    TempFolder folder;
-    const std::string path = folder.Path("settings.db");
+    test::TempHome folder;
+    const std::string path = folder.File("settings.db");
     SettingsDb db(path, 100);
     WriteRegString(db, SettingsRoot, "Host", "before");
 
@@ -418,8 +398,8 @@ TEST(SettingsDbFile, ALockedStoreFailsClearlyAndLosesNothing) {
 }
 
 TEST(SettingsDbFile, ACommittedValueSurvivesACrashOfTheProcess) {
-    TempFolder folder;
-    const std::string path = folder.Path("settings.db");
+    test::TempHome folder;
+    const std::string path = folder.File("settings.db");
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -484,8 +464,8 @@ TEST_F(ConfigStoreTest, ImportReplacesTheTreeAndExportsAgainIdentically) {
     rootKey.WriteInteger("OnTheRoot", 2147483647);
     const std::string exported = ExportSettings(db);
 
-    TempFolder other;
-    SettingsDb target(other.Path("settings.db"));
+    test::TempHome other;
+    SettingsDb target(other.File("settings.db"));
     WriteRegString(target, MailboxKeyPath("old"), "Host", "gone after import");
     ImportSettings(target, exported);
     EXPECT_EQ(ExportSettings(target), exported);
@@ -541,8 +521,8 @@ TEST_F(ConfigStoreTest, AMalformedImportChangesNothingAndNamesItsFirstBadLine) {
 }
 
 TEST(ContentType, ExtensionOfTheLastPartOfTheName) {
-    TempFolder folder;
-    const std::string table = folder.Path("mime.types");
+    test::TempHome folder;
+    const std::string table = folder.File("mime.types");
     WriteFile(table, "# comment line txt\n"
                      "text/x-own\t\town  other\n"
                      "\n"
@@ -573,16 +553,16 @@ TEST(ContentType, ExtensionOfTheLastPartOfTheName) {
         EXPECT_EQ(LookupContentTypeIn(c.fileName, table), c.expected);
     }
     // Without a system table the built-in one answers.
-    EXPECT_EQ(LookupContentTypeIn("x.png", folder.Path("missing")), "image/png");
-    EXPECT_EQ(LookupContentTypeIn("x.own", folder.Path("missing")), "application/octet-stream");
+    EXPECT_EQ(LookupContentTypeIn("x.png", folder.File("missing")), "image/png");
+    EXPECT_EQ(LookupContentTypeIn("x.own", folder.File("missing")), "application/octet-stream");
     // The system table (media-types) is there on every machine Zelm is built on.
     EXPECT_EQ(LookupContentType("notes.txt"), "text/plain");
     EXPECT_EQ(LookupContentType("page.html"), "text/html");
 }
 
 TEST(RunAtStartup, WritesAndRemovesTheAutostartEntry) {
-    TempFolder folder;
-    const std::string config = folder.Path("config");
+    test::TempHome folder;
+    const std::string config = folder.File("config");
     ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     const std::string entry = config + "/autostart/zelm.desktop";
 
@@ -603,8 +583,8 @@ TEST(RunAtStartup, WritesAndRemovesTheAutostartEntry) {
     SetRunAtStartup("Zelm", "/usr/bin/zelm", false); // removing twice is quiet
 
     // A place that cannot hold the entry is passed over silently.
-    WriteFile(folder.Path("file"), "x");
-    ::setenv("XDG_CONFIG_HOME", folder.Path("file").c_str(), 1);
+    WriteFile(folder.File("file"), "x");
+    ::setenv("XDG_CONFIG_HOME", folder.File("file").c_str(), 1);
     EXPECT_NO_THROW(SetRunAtStartup("Zelm", "/usr/bin/zelm", true));
     ::unsetenv("XDG_CONFIG_HOME");
 }

@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "core/zelm_error.h"
+#include "tests/support/test_home.h"
 
 extern char** environ;
 
@@ -21,29 +22,6 @@ namespace zelm {
 namespace {
 
 namespace fs = std::filesystem;
-
-/// A fresh folder removed with its contents at the end of the test.
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "zelm-home-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    std::string Path(const std::string& name = "") const {
-        return name.empty() ? m_path.string() : (m_path / name).string();
-    }
-
-private:
-    fs::path m_path;
-};
 
 /// Sets or clears environment variables for one test and puts the old values back.
 class Environment {
@@ -80,8 +58,8 @@ mode_t ModeOf(const std::string& path) {
 }
 
 TEST(HomeFolder, ResolutionOrder) {
-    TempFolder folder;
-    const std::string t = folder.Path();
+    test::TempHome folder;
+    const std::string t = folder.Dir();
     struct Case {
         const char* what;
         std::string option;
@@ -111,40 +89,40 @@ TEST(HomeFolder, ResolutionOrder) {
 }
 
 TEST(HomeFolder, ARelativeHomeIsMadeAbsoluteOnce) {
-    TempFolder folder;
+    test::TempHome folder;
     const fs::path before = fs::current_path();
-    fs::current_path(folder.Path());
+    fs::current_path(folder.Dir());
     const std::string resolved = ResolveHomeFolder("rel/home");
     fs::current_path(before);
-    EXPECT_EQ(resolved, fs::canonical(folder.Path()).string() + "/rel/home");
+    EXPECT_EQ(resolved, fs::canonical(folder.Dir()).string() + "/rel/home");
 }
 
 TEST(HomeFolder, IsCreatedPrivateWithItsParents) {
-    TempFolder folder;
+    test::TempHome folder;
     const mode_t old = ::umask(0);
-    const std::string programDir = PrepareProgramDir(folder.Path("a/b/home"));
+    const std::string programDir = PrepareProgramDir(folder.File("a/b/home"));
     ::umask(old);
-    EXPECT_EQ(programDir, folder.Path("a/b/home") + "/");
-    EXPECT_EQ(ModeOf(folder.Path("a/b/home")), 0700u);
-    EXPECT_EQ(ModeOf(folder.Path("a")), 0700u);
+    EXPECT_EQ(programDir, folder.File("a/b/home") + "/");
+    EXPECT_EQ(ModeOf(folder.File("a/b/home")), 0700u);
+    EXPECT_EQ(ModeOf(folder.File("a")), 0700u);
 
     // An existing folder is used as it is, mode included.
-    ::chmod(folder.Path("a/b/home").c_str(), 0750);
-    EXPECT_EQ(PrepareProgramDir(folder.Path("a/b/home/")), programDir);
-    EXPECT_EQ(ModeOf(folder.Path("a/b/home")), 0750u);
+    ::chmod(folder.File("a/b/home").c_str(), 0750);
+    EXPECT_EQ(PrepareProgramDir(folder.File("a/b/home/")), programDir);
+    EXPECT_EQ(ModeOf(folder.File("a/b/home")), 0750u);
 }
 
 TEST(HomeFolder, AFileInTheWayIsAnError) {
-    TempFolder folder;
-    std::ofstream(folder.Path("file")) << "x";
-    EXPECT_THROW(PrepareProgramDir(folder.Path("file")), ZelmError);
-    EXPECT_THROW(PrepareProgramDir(folder.Path("file/home")), ZelmError);
+    test::TempHome folder;
+    std::ofstream(folder.File("file")) << "x";
+    EXPECT_THROW(PrepareProgramDir(folder.File("file")), ZelmError);
+    EXPECT_THROW(PrepareProgramDir(folder.File("file/home")), ZelmError);
 }
 
 TEST(InstanceLock, OneHolderPerHomeFolder) {
-    TempFolder first;
-    TempFolder second;
-    const std::string dir = PrepareProgramDir(first.Path());
+    test::TempHome first;
+    test::TempHome second;
+    const std::string dir = PrepareProgramDir(first.Dir());
     {
         const InstanceLock lock(dir);
         EXPECT_TRUE(lock.Held());
@@ -152,7 +130,7 @@ TEST(InstanceLock, OneHolderPerHomeFolder) {
         const InstanceLock again(dir);
         EXPECT_FALSE(again.Held());
         // Another home folder runs side by side.
-        const InstanceLock elsewhere(PrepareProgramDir(second.Path()));
+        const InstanceLock elsewhere(PrepareProgramDir(second.Dir()));
         EXPECT_TRUE(elsewhere.Held());
     }
     const InstanceLock afterwards(dir);
@@ -160,8 +138,8 @@ TEST(InstanceLock, OneHolderPerHomeFolder) {
 }
 
 TEST(InstanceLock, IsNotInheritedByAChildProcess) {
-    TempFolder folder;
-    const std::string dir = PrepareProgramDir(folder.Path());
+    test::TempHome folder;
+    const std::string dir = PrepareProgramDir(folder.Dir());
     pid_t child = 0;
     {
         const InstanceLock lock(dir);
@@ -180,8 +158,8 @@ TEST(InstanceLock, IsNotInheritedByAChildProcess) {
 }
 
 TEST(InstanceLock, ALockFileThatCannotBeMadeIsAnError) {
-    TempFolder folder;
-    EXPECT_THROW(InstanceLock(folder.Path("missing") + "/"), ZelmError);
+    test::TempHome folder;
+    EXPECT_THROW(InstanceLock(folder.File("missing") + "/"), ZelmError);
 }
 
 } // namespace

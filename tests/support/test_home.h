@@ -19,6 +19,8 @@ public:
 
     /// The folder, ending with '/'.
     const std::string& Path() const { return m_path; }
+    /// The folder without the final '/', for tests that build paths on it themselves.
+    std::string Dir() const { return m_path.substr(0, m_path.size() - 1); }
     /// The full path of a file in the folder.
     std::string File(const std::string& name) const { return m_path + name; }
     /// The file exists.
