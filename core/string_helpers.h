@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Text functions shared by the protocols, the header parser, the filters and the editors.
@@ -32,6 +33,8 @@ std::int32_t TextToIntDef(const std::string& text, std::int32_t defaultValue);
 
 /// Removes characters with codes up to 32 at both ends.
 std::string Trim(const std::string& text);
+/// Trim without a copy: the part of text that Trim keeps.
+std::string_view TrimmedView(std::string_view text);
 /// Lower-cases only the letters A to Z.
 std::string LowerAscii(const std::string& text);
 /// Case-insensitive substring test that lower-cases only A to Z.

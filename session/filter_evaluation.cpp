@@ -17,14 +17,6 @@ constexpr std::string_view kDoesNotContain = " does not contain";
 // Width of the connector column in front of every rule line.
 constexpr std::size_t kConnectorWidth = 6;
 
-std::string_view TrimView(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32)
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32)
-        text.remove_suffix(1);
-    return text;
-}
-
 // The characters from the 1-based position `from` up to the last but one: what a rule holds
 // between its backquotes. Empty when the line is too short to hold any.
 std::string_view BetweenQuotes(std::string_view condition, std::size_t from) {
@@ -67,7 +59,7 @@ bool EvaluateCondition(std::string_view condition, const FilterMessage& message)
         return limit && message.messageSize <= *limit;
     }
     for (std::size_t i = 0; i < message.fieldNames.size(); ++i) {
-        const auto name = TrimView(message.fieldNames[i]);
+        const auto name = TrimmedView(message.fieldNames[i]);
         if (!condition.starts_with(name)) continue;
         const auto rest = condition.substr(name.size());
         const std::string_view value =
@@ -101,11 +93,11 @@ bool EvaluateRules(const std::string& rules, const FilterMessage& message) {
             rest.remove_prefix(end + (crLf ? 2 : 1));
         }
         const bool isFirst = std::exchange(firstLine, false);
-        if (TrimView(line).empty()) continue;
+        if (TrimmedView(line).empty()) continue;
 
-        const auto connector = TrimView(line.substr(0, kConnectorWidth));
+        const auto connector = TrimmedView(line.substr(0, kConnectorWidth));
         const auto condition =
-            line.size() > kConnectorWidth ? TrimView(line.substr(kConnectorWidth)) : "";
+            line.size() > kConnectorWidth ? TrimmedView(line.substr(kConnectorWidth)) : "";
         if (isFirst || connector == "OR" || connector.empty()) {
             if (!result) result = EvaluateCondition(condition, message);
         } else if (connector == "AND") {

@@ -50,23 +50,16 @@ constexpr std::string_view kExtractionEnd = "Text extraction end";
 // A "Text extraction end (name)" line holds its name from this 0-based offset on.
 constexpr std::size_t kNameOffset = kExtractionEnd.size() + 2;
 
-std::string_view TrimView(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32)
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32)
-        text.remove_suffix(1);
-    return text;
-}
-
 // The command's argument: what follows the line's first colon, trimmed. A line without a
 // colon has none.
 std::string_view Argument(std::string_view line) {
     const auto colon = line.find(':');
-    return colon == std::string_view::npos ? std::string_view() : TrimView(line.substr(colon + 1));
+    return colon == std::string_view::npos ? std::string_view()
+                                           : TrimmedView(line.substr(colon + 1));
 }
 
 void TrimInPlace(std::string& text) {
-    const auto trimmed = TrimView(text);
+    const auto trimmed = TrimmedView(text);
     const auto offset = static_cast<std::size_t>(trimmed.data() - text.data());
     const auto length = trimmed.size();
     text.erase(0, offset);
@@ -183,7 +176,7 @@ private:
         if (m_markLine == m_line) {
             if (m_column <= m_markColumn) return {};
             return std::string(
-                TrimView(Line(m_line).substr(m_markColumn - 1, m_column - m_markColumn)));
+                TrimmedView(Line(m_line).substr(m_markColumn - 1, m_column - m_markColumn)));
         }
         if (m_markLine > m_line) return {};
         const auto head = Line(m_markLine).substr(m_markColumn - 1);

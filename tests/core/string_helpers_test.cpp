@@ -144,6 +144,9 @@ TEST(NoCase, OnlyAsciiLettersFold) {
     EXPECT_TRUE(EqualsNoCase("Home", "hOME"));
     EXPECT_TRUE(LessNoCase("apple", "Banana"));
     EXPECT_EQ(Trim(" \t a b \r\n"), "a b");
+    EXPECT_EQ(TrimmedView(" \t a b \r\n"), "a b");
+    EXPECT_EQ(TrimmedView("\x01 \x7F\x80 "), "\x7F\x80");
+    EXPECT_EQ(TrimmedView(" \r\n"), "");
 }
 
 } // namespace
