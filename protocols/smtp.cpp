@@ -97,8 +97,9 @@ public:
         return false;
     }
 
-    /// QUIT after the server accepted the data: the message is delivered whatever the reply, so
-    /// a reply that is not "2..." only goes to the error log (a retry would deliver it twice).
+    /// QUIT after the server accepted the data, then the "sent" line. The message is delivered
+    /// whatever the QUIT reply, so one that is not "2..." only goes to the error log (a retry
+    /// would deliver it twice).
     void QuitAfterDelivery() {
         std::string reply;
         try {
@@ -107,6 +108,7 @@ public:
         } catch (const SocketError& error) {
             reply = error.what();
         }
+        m_log.WriteSessionLine(" - sent msg to " + m_recipientText);
         if (!reply.starts_with('2')) m_log.WriteErrorLine("SMTP QUIT: " + reply);
     }
 
@@ -217,7 +219,6 @@ void SmtpSendMessage(SmtpSender& sender, const std::vector<std::string>& recipie
         accepted && dialogue.Step("DATA\r\n", "354", "SMTP DATA: ") && dialogue.SendData(message);
 
     if (accepted) {
-        log.WriteSessionLine(" - sent msg to " + recipientText);
         sender.sendStatus = SendStatus::Sent;
         dialogue.QuitAfterDelivery();
         return;

@@ -275,6 +275,17 @@ TEST_F(SmtpTest, UnreachableServer) {
     EXPECT_EQ(Outbox().size(), 1u);
 }
 
+TEST_F(SmtpTest, SentLineFollowsTheQuitReply) {
+    // The line says the whole dialogue is over: what the QUIT read wrote comes before it.
+    FakeServer server(Join(Join(Opening(), Recipient("a@example.com", "250 ok\r\n")),
+                           Join(DataAccepted(), {script::Expect("QUIT\r\n"), script::Close()})));
+    Send(server, {"a@example.com"});
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+    EXPECT_EQ(
+        Texts(env.ui.logLines),
+        (std::vector<std::string>{kSmtpFailure, " - sent msg to a@example.com", "SMTP QUIT: "}));
+}
+
 TEST_F(SmtpTest, ServerClosingMidDialogueIsRecordedForRetry) {
     // Whether the next read sees the close or the reset that the DATA command provokes, the
     // step fails and the message is kept.

@@ -72,6 +72,7 @@ std::vector<std::string> RecordingUi::HeaderFieldNames() {
 
 void RecordingUi::LogLineWritten(LogKind kind, const std::string& line) {
     (kind == LogKind::Session ? sessionLines : errorLines).push_back(line);
+    logLines.push_back(line);
 }
 
 void RecordingUi::ShowBrowserText(const std::string& text) {

@@ -49,6 +49,8 @@ public:
     /// Lines reported as written to the session log and to the error log.
     std::vector<std::string> sessionLines;
     std::vector<std::string> errorLines;
+    /// Both logs' lines in the order written, as they would be echoed by `session --verbose`.
+    std::vector<std::string> logLines;
     /// The browser's pane text, connected state, header timer and buttons as last set.
     std::string browserText;
     bool browserConnected = false;
