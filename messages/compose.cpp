@@ -282,6 +282,12 @@ OutgoingMessage ComposeMessage(const std::string& templatePath, const ComposeInp
     if (LowerAscii(firstBodyLine).starts_with("attachment")) {
         hasAttachment = true;
         attachmentPath = Trim(firstBodyLine.size() > 11 ? firstBodyLine.substr(11) : "");
+        // A relative path lies in the home folder beside the templates, never in whatever
+        // folder the program was started from.
+        if (!attachmentPath.empty()) {
+            attachmentPath = ResolveInProgramDir(
+                templatePath.substr(0, templatePath.rfind('/') + 1), attachmentPath);
+        }
         message.push_back("MIME-Version: 1.0");
         message.push_back(std::string("Content-Type: multipart/mixed; boundary=\"") + MimeBoundary +
                           "\"");

@@ -393,6 +393,17 @@ TEST_F(ComposeMessageTest, AttachmentOnlyBodyGetsOneEmptyLine) {
     EXPECT_EQ(*(part + 8), "aGk=");
 }
 
+TEST_F(ComposeMessageTest, RelativeAttachmentPathLiesBesideTheTemplate) {
+    // The home folder holds the templates; the folder the program was started from must not
+    // matter.
+    WriteFile(Path("notes.txt"), "hi");
+    const auto message = Compose("To: a@x.org\r\n\r\nAttachment: notes.txt\r\n");
+    EXPECT_NE(std::find(message.begin(), message.end(), "aGk="), message.end());
+    EXPECT_NE(
+        std::find(message.begin(), message.end(), "Content-Type: text/plain; name=\"notes.txt\""),
+        message.end());
+}
+
 TEST_F(ComposeMessageTest, UnreadableFilesAreErrorsAndChangeNothing) {
     m_state.recipientList = {"before@example.com"};
     EXPECT_THROW(ComposeMessage(Path("m00009.dat"), m_inputs, m_state, m_ui), ZelmError);
