@@ -51,6 +51,21 @@ private:
     posix_spawnattr_t m_attributes;
 };
 
+// The path names something that can be run: it exists and is not a folder.
+bool IsFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+// A bare name of a file in the home folder runs that file: the program's own folder comes
+// before the search path. The child starts in the home folder, so "./" finds it there. Any
+// other bare name is looked up in PATH.
+std::string RunnableName(std::string name, const std::string& homeDir) {
+    if (!name.empty() && name.find('/') == std::string::npos && IsFile(homeDir + name))
+        return "./" + name;
+    return name;
+}
+
 std::string AbsolutePath(const std::string& path) {
     if (!path.empty() && path.front() == '/') return path;
     std::error_code error;
@@ -83,13 +98,11 @@ std::vector<std::string> SplitProgramText(const std::string& text) {
 }
 
 std::vector<std::string> ProgramArguments(const std::string& text, const std::string& homeDir) {
-    // Only a text with a '/' can name a file as it stands; a bare name is looked up in PATH.
-    if (text.find('/') != std::string::npos) {
-        const std::string path = text.front() == '/' ? text : homeDir + text;
-        struct stat info {};
-        if (::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) return {text};
-    }
-    return SplitProgramText(text);
+    if (!text.empty() && IsFile(text.front() == '/' ? text : homeDir + text))
+        return {RunnableName(text, homeDir)};
+    auto words = SplitProgramText(text);
+    if (!words.empty()) words.front() = RunnableName(std::move(words.front()), homeDir);
+    return words;
 }
 
 std::chrono::seconds ExtProgTimeLimit(SettingsDb& db) {

@@ -17,7 +17,8 @@ std::vector<std::string> SplitProgramText(const std::string& text);
 
 /// The program and its arguments for a program text: a text that names an existing file
 /// (resolved from homeDir when relative) is the program as it stands, blanks included;
-/// any other text is split by SplitProgramText.
+/// any other text is split by SplitProgramText. A program named without a "/" that is a file
+/// in homeDir is run from there ("./" + name); other bare names are looked up in PATH.
 std::vector<std::string> ProgramArguments(const std::string& text, const std::string& homeDir);
 
 /// The time limit of an external program: the settings-root value "ExtProgTimeout" in

@@ -83,6 +83,28 @@ TEST_F(AppRunnerTest, ProgramArgumentsKeepAnExistingPathWithBlanksWhole) {
     EXPECT_EQ(ProgramArguments("echo hello", Home()), (std::vector<std::string>{"echo", "hello"}));
 }
 
+TEST_F(AppRunnerTest, BareNameOfAHomeFolderFileRunsThatFile) {
+    // The home folder stands for the program's own folder, searched before PATH.
+    Script("handle", "exit 0\n");
+    Script("Handle Mail", "exit 0\n");
+    fs::create_directories(m_dir / "echo");
+    const struct {
+        const char* text;
+        std::vector<std::string> argv;
+    } cases[] = {
+        {"handle", {"./handle"}},
+        {"handle -v \"a b\"", {"./handle", "-v", "a b"}},
+        {"Handle Mail", {"./Handle Mail"}},
+        // A folder of that name is no program: the search path decides.
+        {"echo hi", {"echo", "hi"}},
+        {"sh -c true", {"sh", "-c", "true"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(ProgramArguments(c.text, Home()), c.argv);
+    }
+}
+
 TEST_F(AppRunnerTest, ChildGetsItsArgumentsTheHomeFolderAndOnlyTheStandardDescriptors) {
     // A descriptor the parent left inheritable must still not reach the child.
     const int leaked = ::open("/dev/null", O_RDONLY);
@@ -202,6 +224,14 @@ TEST(RunExternalProgram, SplitsTheTextAndAppendsTheMessageFile) {
     t.home.Write("record.sh", "printf '[%s]' \"$@\" > args.txt\n");
     EXPECT_TRUE(RunExternalProgram(t.context, "sh record.sh \"one two\""));
     EXPECT_EQ(t.home.Read("args.txt"), "[one two][" + t.home.File("zelm.dat") + "]");
+    EXPECT_TRUE(t.ui.errorLines.empty());
+}
+
+TEST(RunExternalProgram, BareNameRunsTheScriptInTheHomeFolder) {
+    test::TestContext t;
+    Script(t.home.File("record"), "printf '[%s]' \"$@\" > args.txt\n");
+    EXPECT_TRUE(RunExternalProgram(t.context, "record -v"));
+    EXPECT_EQ(t.home.Read("args.txt"), "[-v][" + t.home.File("zelm.dat") + "]");
     EXPECT_TRUE(t.ui.errorLines.empty());
 }
 
