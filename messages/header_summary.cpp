@@ -22,18 +22,6 @@ bool SameNameNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool IsTrimmed(char c) {
-    return static_cast<unsigned char>(c) <= 32;
-}
-
-std::string_view TrimView(std::string_view text) {
-    while (!text.empty() && IsTrimmed(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsTrimmed(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 bool IsContinuation(const std::string& line) {
     return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
@@ -133,10 +121,10 @@ bool ParseHeaders(const std::vector<std::string>& headerLines, const HeaderField
         // The name is taken exactly as written: "Subject :" is no Subject line.
         const auto position = FindFieldName(fields, std::string_view(line).substr(0, colon));
         if (!position) continue;
-        std::string value(TrimView(std::string_view(line).substr(colon + 1)));
+        std::string value(TrimmedView(std::string_view(line).substr(colon + 1)));
         while (index < headerLines.size() && IsContinuation(headerLines[index])) {
             value += ' ';
-            value += TrimView(headerLines[index]);
+            value += TrimmedView(headerLines[index]);
             ++index;
         }
         // A repeated field: the last occurrence wins.
