@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "core/config_store.h"
@@ -353,6 +354,53 @@ TEST(ZelmBinary, ASecondWindowSaysTheFirstIsRunning) {
     EXPECT_EQ(second.status, 1);
     EXPECT_EQ(second.err, "zelm is already running.\n");
     EXPECT_EQ(second.out, "");
+}
+
+} // namespace
+} // namespace zelm
+
+namespace zelm {
+namespace {
+
+// The window lives in a module that only `zelm` without a command loads.
+TEST(ZelmBinary, TheWindowLoadsItsModuleAndKeepsRunning) {
+    TempHome home;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::vector<std::string> all = {ZELM_BINARY, "--home", home.Path()};
+    std::vector<char*> argv;
+    for (auto& arg : all)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, ZELM_BINARY, nullptr, nullptr, argv.data(), environ), 0);
+
+    bool moduleLoaded = false;
+    int status = 0;
+    bool exited = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!moduleLoaded && !exited && std::chrono::steady_clock::now() < deadline) {
+        std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+        const std::string text((std::istreambuf_iterator<char>(maps)),
+                               std::istreambuf_iterator<char>());
+        moduleLoaded = text.find("zelm_window.so") != std::string::npos &&
+                       text.find("libQt6Widgets") != std::string::npos;
+        exited = ::waitpid(pid, &status, WNOHANG) == pid;
+        if (!moduleLoaded && !exited) ::usleep(20000);
+    }
+    if (!exited) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(moduleLoaded);
+    EXPECT_FALSE(exited) << "the window ended by itself with status " << status;
+}
+
+TEST(ZelmBinary, HeadlessCommandsNeverLoadQt) {
+    // The executable names no Qt library, so session and settings start without loading one.
+    std::ifstream binary(ZELM_BINARY, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(binary)),
+                            std::istreambuf_iterator<char>());
+    EXPECT_EQ(bytes.find("libQt6"), std::string::npos);
 }
 
 } // namespace
