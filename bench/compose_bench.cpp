@@ -14,6 +14,7 @@
 
 #include "core/config_store.h"
 #include "core/engine_context.h"
+#include "core/silent_engine_ui.h"
 #include "messages/compose.h"
 #include "protocols/smtp.h"
 
@@ -23,25 +24,6 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kAttachmentBytes = 50u << 20;
 constexpr std::size_t kMessageBytes = 20u << 20;
-
-/// A window that shows nothing; the bench only needs the engine.
-class NullUi : public zelm::EngineUi {
-public:
-    void SetStatusPanel(int, const std::string&) override {}
-    void SetAbortButton(const std::string&, zelm::AbortButtonColour, bool) override {}
-    void SetTrayAnimation(bool) override {}
-    void ShowMessage(const std::string&) override {}
-    void PumpEvents() override {}
-    void StopSessionTimer() override {}
-    void RestartSessionTimer() override {}
-    std::string MaxAttemptsText() override { return "2"; }
-    std::vector<std::string> HeaderFieldNames() override { return {}; }
-    void LogLineWritten(zelm::LogKind, const std::string&) override {}
-    void ShowBrowserText(const std::string&) override {}
-    void SetBrowserConnected(bool) override {}
-    void SetBrowserHeaderTimer(bool) override {}
-    void SetBrowserButton(zelm::BrowserButton, bool) override {}
-};
 
 /// A temporary home folder, removed with everything in it.
 class BenchHome {
@@ -97,7 +79,7 @@ void BM_SmtpSend20MB(benchmark::State& state) {
         return;
     }
     BenchHome home;
-    NullUi ui;
+    zelm::SilentEngineUi ui;
     zelm::SettingsDb db(home.path + "settings.db");
     zelm::EngineContext context(home.path, db, ui);
     context.currentMailbox = "bench";

@@ -13,6 +13,7 @@
 
 #include "core/config_store.h"
 #include "core/engine_context.h"
+#include "core/silent_engine_ui.h"
 #include "protocols/pop3.h"
 
 namespace {
@@ -22,25 +23,6 @@ using namespace zelm;
 
 constexpr int kSmallMessages = 2000;
 constexpr std::size_t kLargeBytes = 20u << 20;
-
-// A window that shows nothing: the benchmark measures the protocol, not a display.
-class QuietUi : public EngineUi {
-public:
-    void SetStatusPanel(int, const std::string&) override {}
-    void SetAbortButton(const std::string&, AbortButtonColour, bool) override {}
-    void SetTrayAnimation(bool) override {}
-    void ShowMessage(const std::string&) override {}
-    void PumpEvents() override {}
-    void StopSessionTimer() override {}
-    void RestartSessionTimer() override {}
-    std::string MaxAttemptsText() override { return "2"; }
-    std::vector<std::string> HeaderFieldNames() override { return {}; }
-    void LogLineWritten(LogKind, const std::string&) override {}
-    void ShowBrowserText(const std::string&) override {}
-    void SetBrowserConnected(bool) override {}
-    void SetBrowserHeaderTimer(bool) override {}
-    void SetBrowserButton(BrowserButton, bool) override {}
-};
 
 std::string Variable(const char* name) {
     const char* value = std::getenv(name);
@@ -133,7 +115,7 @@ private:
     std::string m_home;
     std::string m_problem;
     std::size_t m_largeSize = 0;
-    QuietUi m_ui;
+    SilentEngineUi m_ui;
     std::unique_ptr<SettingsDb> m_db;
     std::unique_ptr<EngineContext> m_context;
     std::unique_ptr<Pop3Client> m_pop3;

@@ -20,6 +20,8 @@
 #include "core/config_store.h"
 #include "core/engine_context.h"
 #include "core/engine_ui.h"
+#include "core/silent_engine_ui.h"
+#include "core/unique_fd.h"
 #include "core/zelm_error.h"
 #include "protocols/transport.h"
 
@@ -28,39 +30,6 @@ namespace {
 void Check(bool condition) {
     if (!condition) __builtin_trap();
 }
-
-// The readers reach the window only to pump events and to report error-log lines.
-class QuietUi : public zelm::EngineUi {
-public:
-    void SetStatusPanel(int, const std::string&) override {}
-    void SetAbortButton(const std::string&, zelm::AbortButtonColour, bool) override {}
-    void SetTrayAnimation(bool) override {}
-    void ShowMessage(const std::string&) override {}
-    void PumpEvents() override {}
-    void StopSessionTimer() override {}
-    void RestartSessionTimer() override {}
-    std::string MaxAttemptsText() override { return "2"; }
-    std::vector<std::string> HeaderFieldNames() override { return {}; }
-    void LogLineWritten(zelm::LogKind, const std::string&) override {}
-    void ShowBrowserText(const std::string&) override {}
-    void SetBrowserConnected(bool) override {}
-    void SetBrowserHeaderTimer(bool) override {}
-    void SetBrowserButton(zelm::BrowserButton, bool) override {}
-};
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Closing with a zero linger resets the connection instead of leaving it in TIME_WAIT, so a
 // long run does not use up the loopback's ports.
@@ -111,7 +80,7 @@ public:
 // readers, but the context needs one.
 struct Harness {
     Scratch scratch;
-    QuietUi ui;
+    zelm::SilentEngineUi ui;
     zelm::SettingsDb db{scratch.home + "settings.db"};
     zelm::EngineContext context{scratch.home, db, ui};
 };
@@ -167,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     connection.SetPort(harness.scratch.port);
     connection.Connect();
     ResetOnClose(connection.Descriptor());
-    UniqueFd peer(::accept4(harness.scratch.listener, nullptr, nullptr, SOCK_CLOEXEC));
+    zelm::UniqueFd peer(::accept4(harness.scratch.listener, nullptr, nullptr, SOCK_CLOEXEC));
     if (peer.Get() < 0) __builtin_trap();
     ResetOnClose(peer.Get());
 

@@ -13,6 +13,7 @@
 #include <random>
 
 #include "core/string_helpers.h"
+#include "core/unique_fd.h"
 #include "core/zelm_error.h"
 
 namespace zelm {
@@ -26,40 +27,17 @@ constexpr std::string_view kSectionEnd = "####";
     throw ZelmError(what + " \"" + path + "\": " + std::strerror(error));
 }
 
-// Owns one descriptor; every descriptor of this file is opened close-on-exec, so a program
-// started by an action never inherits it.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
-    ~UniqueFd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return m_fd; }
-    /// Closes now and reports the result, for writes whose completion matters.
-    int Close() {
-        const int result = ::close(m_fd);
-        m_fd = -1;
-        return result;
-    }
-
-private:
-    int m_fd;
-};
-
 // The whole file, or nullopt when it does not exist. For the small files (outbox messages).
 std::optional<std::string> ReadFileIfExists(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
+    if (fd.Get() < 0) {
         if (errno == ENOENT) return std::nullopt;
         ThrowFileError("Cannot open", path, errno);
     }
     std::string content;
     char buffer[65536];
     for (;;) {
-        const auto got = ::read(fd.get(), buffer, sizeof buffer);
+        const auto got = ::read(fd.Get(), buffer, sizeof buffer);
         if (got < 0) {
             if (errno == EINTR) continue;
             ThrowFileError("Cannot read", path, errno);
@@ -191,7 +169,7 @@ std::string FolderOf(const std::string& path) {
 // happened either way, so that refusal is no failure of the write.
 void SyncFolder(const std::string& folder) {
     UniqueFd fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0) ::fsync(fd.get());
+    if (fd.Get() >= 0) ::fsync(fd.Get());
 }
 
 // The new content of a file, written beside it under the transient name and renamed over it
@@ -329,8 +307,8 @@ void WriteSectionHeader(BufferedWriter& out, std::string_view name) {
 bool CollectSection(const std::string& path, std::string_view name,
                     std::vector<std::string>& lines) {
     UniqueFd fd(OpenForReading(path));
-    if (fd.get() < 0) return false;
-    LineReader reader(fd.get(), path);
+    if (fd.Get() < 0) return false;
+    LineReader reader(fd.Get(), path);
     std::string_view line;
     bool found = false;
     while (!found && reader.Next(line))
@@ -409,16 +387,16 @@ void WriteSection(const std::string& path, std::string_view name,
     UniqueFd in(OpenForReading(path));
     mode_t mode = 0666;
     struct stat info {};
-    if (in.get() >= 0 && ::fstat(in.get(), &info) == 0) mode = info.st_mode & 07777;
+    if (in.Get() >= 0 && ::fstat(in.Get(), &info) == 0) mode = info.st_mode & 07777;
     TempFile temp(FolderOf(path), mode);
     BufferedWriter out(temp.fd(), temp.path());
 
-    if (in.get() < 0) {
+    if (in.Get() < 0) {
         WriteSectionHeader(out, name);
         WriteSectionBody(out, lines);
     } else {
         // Lines are copied as lines, each ending in CR LF.
-        LineReader reader(in.get(), path);
+        LineReader reader(in.Get(), path);
         std::string_view line;
         bool found = false;
         while (!found && reader.Next(line)) {
@@ -447,8 +425,8 @@ void WriteSection(const std::string& path, std::string_view name,
 
 std::vector<std::string> ReadTextLines(const std::string& path) {
     UniqueFd fd(OpenForReading(path));
-    if (fd.get() < 0) ThrowFileError("Cannot open", path, ENOENT);
-    LineReader reader(fd.get(), path);
+    if (fd.Get() < 0) ThrowFileError("Cannot open", path, ENOENT);
+    LineReader reader(fd.Get(), path);
     std::vector<std::string> lines;
     std::string_view line;
     while (reader.Next(line))
@@ -462,9 +440,9 @@ void WriteTextLines(const std::string& path, const std::vector<std::string>& lin
 
 void AppendTextLines(const std::string& path, const std::vector<std::string>& lines) {
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
-    if (fd.get() < 0) ThrowFileError("Cannot open", path, errno);
+    if (fd.Get() < 0) ThrowFileError("Cannot open", path, errno);
     // One write for all lines, so lines appended by one action stay together.
-    WriteAll(fd.get(), JoinListValue(lines), path);
+    WriteAll(fd.Get(), JoinListValue(lines), path);
     if (fd.Close() != 0) ThrowFileError("Cannot write", path, errno);
 }
 

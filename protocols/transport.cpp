@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/string_helpers.h"
+#include "core/unique_fd.h"
 
 namespace zelm {
 
@@ -32,22 +33,6 @@ constexpr std::size_t kProbeBytes = 2;
 std::string ErrnoText(int error) {
     return std::strerror(error);
 }
-
-// A descriptor owned until it is handed over, so every failed connect attempt closes its socket.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return m_fd; }
-    int Release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
 
 enum class WaitOutcome { Ready, TimedOut };
 
