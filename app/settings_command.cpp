@@ -166,11 +166,15 @@ int Set(SettingsDb& db, const Arguments& parsed) {
     const SetType type = parsed.type.value_or(SetType::String);
     if (type == SetType::List) {
         ExpectCount(parsed, 2, SIZE_MAX, "set --type list [--] KEYPATH NAME [VALUE...]");
+    } else if (type == SetType::Int) {
+        ExpectCount(parsed, 3, 3, "set --type int [--] KEYPATH NAME VALUE");
     } else {
-        ExpectCount(parsed, 3, 3, "set [--type string|int|password] [--] KEYPATH NAME VALUE");
+        ExpectCount(parsed, 2, 3, "set [--type string|password] [--] KEYPATH NAME [VALUE]");
     }
     const std::string& keyPath = parsed.positional[0];
     const std::string& name = parsed.positional[1];
+    // Without a VALUE a string is the empty string, as a list is the empty list.
+    const std::string text = parsed.positional.size() > 2 ? parsed.positional[2] : std::string();
     // Check the number before anything is created, so a usage error changes nothing.
     std::int32_t number = 0;
     if (type == SetType::Int) number = ParseInt(parsed.positional[2]);
@@ -179,13 +183,13 @@ int Set(SettingsDb& db, const Arguments& parsed) {
     store.OpenKey(StorePath(keyPath), true);
     switch (type) {
     case SetType::String:
-        store.WriteString(name, parsed.positional[2]);
+        store.WriteString(name, text);
         break;
     case SetType::Int:
         store.WriteInteger(name, number);
         break;
     case SetType::Password:
-        store.WriteString(name, ScramblePassword(parsed.positional[2]));
+        store.WriteString(name, ScramblePassword(text));
         break;
     case SetType::List:
         store.WriteString(name, JoinListValue(std::vector<std::string>(

@@ -120,6 +120,7 @@ TEST(SettingsCommand, SetThenGetEachType) {
     const Case cases[] = {
         {{"Mailboxes/home", "Host", "pop.example.com"}, "Host", "pop.example.com"},
         {{"--type", "string", "Mailboxes/home", "Empty", ""}, "Empty", ""},
+        {{"Mailboxes/home", "No value"}, "No value", ""},
         {{"--type", "int", "--", "/", "LastMailbox", "-1"}, "LastMailbox", "-1\n"},
         {{"--type=int", "/", "Top", "+2147483647"}, "Top", "2147483647\n"},
         {{"--type", "int", "--", "/", "Left", "-2147483648"}, "Left", "-2147483648\n"},
@@ -151,7 +152,7 @@ TEST(SettingsCommand, UsageErrorsExitWithTwoAndChangeNothing) {
         {"settings", "frobnicate"},
         {"settings", "get", "Mailboxes/home"},
         {"settings", "get", "Mailboxes/home", "Host", "extra"},
-        {"settings", "set", "Mailboxes/home", "Host"},
+        {"settings", "set", "--type", "int", "Mailboxes/home", "Top"},
         {"settings", "set", "Mailboxes/home", "Host", "a", "b"},
         {"settings", "set", "--type", "float", "Mailboxes/home", "Host", "1"},
         {"settings", "set", "--type"},
