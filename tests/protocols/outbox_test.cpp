@@ -8,6 +8,7 @@
 
 #include "messages/data_file.h"
 #include "tests/support/fake_server.h"
+#include "tests/support/short_limits.h"
 #include "tests/support/test_home.h"
 
 namespace zelm {
@@ -15,6 +16,7 @@ namespace {
 
 using test::FakeServer;
 using test::ScriptStep;
+using test::ShortenLimits;
 namespace script = test::script;
 
 const std::vector<std::string> kFiveLines = {"Subject: five", "", "one", ".two", "three"};
@@ -47,11 +49,7 @@ protected:
         folder = OutboxFolder(env.context.programDir, "Office");
         sender.host = "127.0.0.1";
         sender.senderAddress = "me@example.org";
-        auto& limits = sender.smtp.Limits();
-        limits.readableWaitMs = 300;
-        limits.readLimitMs = 300;
-        limits.sendLimitMs = 300;
-        limits.sliceMs = 20;
+        ShortenLimits(sender.smtp);
     }
 
     std::string Store(int attempts, std::vector<std::string> recipients,

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "tests/support/fake_server.h"
+#include "tests/support/short_limits.h"
 #include "tests/support/test_home.h"
 
 namespace zelm {
@@ -13,6 +14,7 @@ namespace {
 
 using test::FakeServer;
 using test::ScriptStep;
+using test::ShortenLimits;
 namespace script = test::script;
 
 // The greeting and login every dialogue that logs in starts with.
@@ -33,11 +35,7 @@ class Pop3Test : public ::testing::Test {
 protected:
     Pop3Test() {
         env.context.currentMailbox = "home";
-        auto& limits = pop3.connection.Limits();
-        limits.readableWaitMs = 300;
-        limits.readLimitMs = 300;
-        limits.sendLimitMs = 300;
-        limits.sliceMs = 20;
+        ShortenLimits(pop3.connection);
     }
 
     void Aim(const FakeServer& server) {

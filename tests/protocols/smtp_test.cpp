@@ -4,6 +4,7 @@
 
 #include "messages/data_file.h"
 #include "tests/support/fake_server.h"
+#include "tests/support/short_limits.h"
 #include "tests/support/test_home.h"
 
 namespace zelm {
@@ -11,6 +12,7 @@ namespace {
 
 using test::FakeServer;
 using test::ScriptStep;
+using test::ShortenLimits;
 namespace script = test::script;
 
 const char* const kSmtpFailure = "SMTP: Unable to read data from Socket";
@@ -57,11 +59,7 @@ protected:
         env.context.currentMailbox = "Office";
         sender.host = "127.0.0.1";
         sender.senderAddress = "me@example.org";
-        auto& limits = sender.smtp.Limits();
-        limits.readableWaitMs = 300;
-        limits.readLimitMs = 300;
-        limits.sendLimitMs = 300;
-        limits.sliceMs = 20;
+        ShortenLimits(sender.smtp);
     }
 
     void Send(const FakeServer& server, const std::vector<std::string>& recipients,

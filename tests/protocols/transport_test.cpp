@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tests/support/fake_server.h"
+#include "tests/support/short_limits.h"
 #include "tests/support/test_home.h"
 
 namespace zelm {
@@ -14,17 +15,10 @@ namespace {
 
 using test::FakeServer;
 using test::ScriptStep;
+using test::ShortenLimits;
 namespace script = test::script;
 
 const char* const kPop3Failure = "Pop3: Unable to read data from Socket";
-
-// Short limits so silence costs a fraction of a second; the real ones are tens of seconds.
-void ShortenLimits(Connection& connection, int readableWaitMs = 300, int readLimitMs = 300) {
-    connection.Limits().readableWaitMs = readableWaitMs;
-    connection.Limits().readLimitMs = readLimitMs;
-    connection.Limits().sendLimitMs = 300;
-    connection.Limits().sliceMs = 20;
-}
 
 class TransportTest : public ::testing::Test {
 protected:

@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "core/config_store.h"
+#include "tests/support/test_home.h"
 
 namespace zelm {
 namespace {
@@ -166,39 +165,28 @@ TEST(EvaluateRules, FromAndSubjectExample) {
 // A throwaway home folder holding a settings database.
 class FilterStore : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/zelm-filter-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        m_db = std::make_unique<SettingsDb>(m_dir + "/settings.db");
-    }
-    void TearDown() override {
-        m_db.reset();
-        std::filesystem::remove_all(m_dir);
-    }
-
-    std::string m_dir;
-    std::unique_ptr<SettingsDb> m_db;
+    test::TempHome m_home;
+    SettingsDb m_db{m_home.File("settings.db")};
 };
 
 TEST_F(FilterStore, EvaluateFilterReadsTheMailboxsRules) {
-    WriteRegString(*m_db, FilterKeyPath("home", "reports"), "Rules",
+    WriteRegString(m_db, FilterKeyPath("home", "reports"), "Rules",
                    "      Subject contains `report`\r\n");
-    WriteRegString(*m_db, FilterKeyPath("home", "empty"), "Rules", "");
-    CreateFilter(*m_db, "home", "created");
-    WriteRegString(*m_db, FilterKeyPath("other", "mine"), "Rules",
+    WriteRegString(m_db, FilterKeyPath("home", "empty"), "Rules", "");
+    CreateFilter(m_db, "home", "created");
+    WriteRegString(m_db, FilterKeyPath("other", "mine"), "Rules",
                    "      Subject contains `report`\r\n");
     const Message message;
-    EXPECT_TRUE(EvaluateFilter(*m_db, "home", "reports", message.View()));
+    EXPECT_TRUE(EvaluateFilter(m_db, "home", "reports", message.View()));
     // Filter names compare without regard to case.
-    EXPECT_TRUE(EvaluateFilter(*m_db, "HOME", "REPORTS", message.View()));
-    EXPECT_FALSE(EvaluateFilter(*m_db, "home", "empty", message.View()));
-    EXPECT_FALSE(EvaluateFilter(*m_db, "home", "created", message.View()));
-    EXPECT_FALSE(EvaluateFilter(*m_db, "home", "deleted", message.View()));
-    EXPECT_FALSE(EvaluateFilter(*m_db, "home", "", message.View()));
+    EXPECT_TRUE(EvaluateFilter(m_db, "HOME", "REPORTS", message.View()));
+    EXPECT_FALSE(EvaluateFilter(m_db, "home", "empty", message.View()));
+    EXPECT_FALSE(EvaluateFilter(m_db, "home", "created", message.View()));
+    EXPECT_FALSE(EvaluateFilter(m_db, "home", "deleted", message.View()));
+    EXPECT_FALSE(EvaluateFilter(m_db, "home", "", message.View()));
     // Filters belong to one mailbox.
-    EXPECT_FALSE(EvaluateFilter(*m_db, "home", "mine", message.View()));
-    EXPECT_FALSE(EvaluateFilter(*m_db, "nowhere", "reports", message.View()));
+    EXPECT_FALSE(EvaluateFilter(m_db, "home", "mine", message.View()));
+    EXPECT_FALSE(EvaluateFilter(m_db, "nowhere", "reports", message.View()));
 }
 
 } // namespace

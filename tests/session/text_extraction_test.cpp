@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/string_helpers.h"
+#include "tests/support/test_home.h"
 
 namespace zelm {
 namespace {
@@ -232,33 +230,22 @@ TEST(ExtractionVariableValues, DropsEarlierExtractedValues) {
 
 class ExtractionStore : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/zelm-extract-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        m_db = std::make_unique<SettingsDb>(m_dir + "/settings.db");
-    }
-    void TearDown() override {
-        m_db.reset();
-        std::filesystem::remove_all(m_dir);
-    }
-
-    std::string m_dir;
-    std::unique_ptr<SettingsDb> m_db;
+    test::TempHome m_home;
+    SettingsDb m_db{m_home.File("settings.db")};
 };
 
 TEST_F(ExtractionStore, RunExtractionReadsTheFiltersRoutine) {
     WriteRegString(
-        *m_db, FilterKeyPath("home", "orders"), "TextExtract",
+        m_db, FilterKeyPath("home", "orders"), "TextExtract",
         JoinListValue({"Go to string in msg: Order:", "Forward # of chars: 6",
                        "Text extraction start", "Go to line end", "Text extraction end (order)"}));
-    CreateFilter(*m_db, "home", "plain");
+    CreateFilter(m_db, "home", "plain");
     const Lines body{"Order: 1234"};
-    EXPECT_EQ(RunExtraction(*m_db, "home", "orders", body), Lines{"1234"});
-    EXPECT_TRUE(RunExtraction(*m_db, "home", "plain", body).empty());
-    EXPECT_TRUE(RunExtraction(*m_db, "home", "missing", body).empty());
-    EXPECT_TRUE(RunExtraction(*m_db, "other", "orders", body).empty());
-    EXPECT_TRUE(RunExtraction(*m_db, "home", "", body).empty());
+    EXPECT_EQ(RunExtraction(m_db, "home", "orders", body), Lines{"1234"});
+    EXPECT_TRUE(RunExtraction(m_db, "home", "plain", body).empty());
+    EXPECT_TRUE(RunExtraction(m_db, "home", "missing", body).empty());
+    EXPECT_TRUE(RunExtraction(m_db, "other", "orders", body).empty());
+    EXPECT_TRUE(RunExtraction(m_db, "home", "", body).empty());
 }
 
 } // namespace
