@@ -26,11 +26,8 @@ int RunDesktopWithLock(const std::string& homeOption, std::ostream& err,
     }
     const std::string programDir = PrepareProgramDir(homeOption);
     const InstanceLock lock(programDir);
-    if (!lock.Held()) {
-        err << AlreadyRunningText() << '\n';
-        return 1;
-    }
-    return desktop(programDir);
+    // A second copy still starts the window's toolkit, to say so in a message box.
+    return desktop(programDir, !lock.Held());
 }
 
 } // namespace

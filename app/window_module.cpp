@@ -5,6 +5,6 @@
 
 #include "ui/run_desktop.h"
 
-extern "C" int ZelmRunDesktop(int* argc, char** argv, const char* programDir) {
-    return zelm::RunDesktop(*argc, argv, programDir);
+extern "C" int ZelmRunDesktop(int* argc, char** argv, const char* programDir, int alreadyRunning) {
+    return zelm::RunDesktop(*argc, argv, programDir, alreadyRunning != 0);
 }

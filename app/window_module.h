@@ -7,5 +7,5 @@
 
 extern "C" {
 /// Runs the desktop window; the signature of ZELM_WINDOW_ENTRY.
-int ZelmRunDesktop(int* argc, char** argv, const char* programDir);
+int ZelmRunDesktop(int* argc, char** argv, const char* programDir, int alreadyRunning);
 }

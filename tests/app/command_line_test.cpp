@@ -273,7 +273,8 @@ TEST(CommandLine, TheWindowRunsOncePerHomeFolder) {
     TempHome home;
     std::string seenDir;
     bool lockHeldWhileRunning = false;
-    const DesktopLauncher desktop = [&](const std::string& programDir) {
+    const DesktopLauncher desktop = [&](const std::string& programDir, bool alreadyRunning) {
+        EXPECT_FALSE(alreadyRunning);
         seenDir = programDir;
         lockHeldWhileRunning = !InstanceLock(programDir).Held();
         return 7;
@@ -284,14 +285,14 @@ TEST(CommandLine, TheWindowRunsOncePerHomeFolder) {
 
     const InstanceLock running(home.Path());
     ASSERT_TRUE(running.Held());
-    bool started = false;
-    const Outcome second = RunZelm(home, {}, [&](const std::string&) {
-        started = true;
-        return 0;
+    // A second copy only gets to say that the first runs; the window decides the status.
+    bool toldRunning = false;
+    const Outcome second = RunZelm(home, {}, [&](const std::string&, bool alreadyRunning) {
+        toldRunning = alreadyRunning;
+        return 1;
     });
     EXPECT_EQ(second.status, 1);
-    EXPECT_EQ(second.err, "zelm is already running.\n");
-    EXPECT_FALSE(started);
+    EXPECT_TRUE(toldRunning);
 
     // settings never takes the lock, so it works while the window runs.
     EXPECT_EQ(RunZelm(home, {"settings", "set", "/", "TimerON", "x"}).status, 0);
@@ -347,14 +348,51 @@ TEST(ZelmBinary, ExportImportIntoAnEmptyHomeReproducesTheTree) {
     EXPECT_TRUE(std::filesystem::is_empty(workFolder.Path()));
 }
 
+/// No display for the programs started while it lives (as over ssh); the variables come back
+/// afterwards.
+class NoDisplay {
+public:
+    NoDisplay() {
+        for (const char* name : kNames) {
+            const char* value = std::getenv(name);
+            m_saved.emplace_back(value != nullptr, value != nullptr ? value : "");
+            ::unsetenv(name);
+        }
+    }
+    ~NoDisplay() {
+        for (std::size_t i = 0; i < m_saved.size(); ++i) {
+            if (m_saved[i].first) ::setenv(kNames[i], m_saved[i].second.c_str(), 1);
+        }
+    }
+    NoDisplay(const NoDisplay&) = delete;
+    NoDisplay& operator=(const NoDisplay&) = delete;
+
+private:
+    static constexpr const char* kNames[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    std::vector<std::pair<bool, std::string>> m_saved;
+};
+
+// The message box a second copy shows is driven in the end-to-end test; without a display it
+// still says why it ends.
 TEST(ZelmBinary, ASecondWindowSaysTheFirstIsRunning) {
     TempHome home;
     const InstanceLock running(home.Path());
     ASSERT_TRUE(running.Held());
+    const NoDisplay noDisplay;
     const Outcome second = RunBinary({"--home", home.Path()});
     EXPECT_EQ(second.status, 1);
     EXPECT_EQ(second.err, "zelm is already running.\n");
     EXPECT_EQ(second.out, "");
+}
+
+TEST(ZelmBinary, WithoutADisplayTheWindowPointsToTheSessionCommand) {
+    TempHome home;
+    const NoDisplay noDisplay;
+    const Outcome outcome = RunBinary({"--home", home.Path()});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "zelm: no display was found (DISPLAY or WAYLAND_DISPLAY is not set, "
+                           "or the display cannot be reached); 'zelm session' runs without one\n");
+    EXPECT_FALSE(home.Exists("settings.db"));
 }
 
 } // namespace
