@@ -5,7 +5,7 @@ ZELM_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 ZELM_PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libsqlite3-dev qt6-base-dev qt6-qpa-plugins
+  libsqlite3-dev qt6-base-dev qt6-qpa-plugins qt6-svg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev
   media-types python3 python3-aiosmtpd dovecot-core dovecot-pop3d

@@ -41,14 +41,20 @@ namespace {
 constexpr int kPanelWidths[] = {189, 135, 135};
 
 // The colours must show whatever the desktop style, so they are style sheets, not palettes.
-constexpr const char* kTimerOffStyle = "QPushButton { background-color: rgb(0, 128, 0); "
-                                       "color: white; }";
-constexpr const char* kTimerOnStyle = "QPushButton { background-color: rgb(0, 255, 0); "
-                                      "color: black; }";
-constexpr const char* kAbortGreenStyle = "QPushButton { background-color: rgb(0, 128, 0); "
-                                         "color: white; }";
-constexpr const char* kAbortRedStyle = "QPushButton { background-color: rgb(255, 0, 0); "
-                                       "color: white; }";
+#define ZELM_STATE_BUTTON_STYLE(background, text, border)                                          \
+    "QPushButton { background-color: " background "; color: " text "; border: 1px solid " border   \
+    "; border-radius: 3px; padding: 4px 10px; }"                                                   \
+    "QPushButton:focus { border: 2px solid palette(highlight); }"                                  \
+    "QPushButton:disabled { color: rgb(215, 235, 215); }"
+constexpr const char* kTimerOffStyle =
+    ZELM_STATE_BUTTON_STYLE("rgb(0, 128, 0)", "white", "rgb(0, 64, 0)");
+constexpr const char* kTimerOnStyle =
+    ZELM_STATE_BUTTON_STYLE("rgb(0, 255, 0)", "black", "rgb(0, 128, 0)");
+constexpr const char* kAbortGreenStyle =
+    ZELM_STATE_BUTTON_STYLE("rgb(0, 128, 0)", "white", "rgb(0, 64, 0)");
+constexpr const char* kAbortRedStyle =
+    ZELM_STATE_BUTTON_STYLE("rgb(255, 0, 0)", "white", "rgb(128, 0, 0)");
+#undef ZELM_STATE_BUTTON_STYLE
 
 /// The session period for an interval text: seconds x 1000, 0 (no ticks) for text that is not
 /// a positive number; an interval beyond what a timer holds is cut to the longest it holds.
@@ -72,7 +78,7 @@ TfrmMain::TfrmMain(WindowContext& context, QWidget* parent)
       m_mailboxes(new MailboxesPage(context)), m_lists(new ListsPage(context)),
       m_filters(new FiltersPage(context)), m_options(new OptionsPage(context)),
       m_interactive(new InteractivePage(context)), m_about(new AboutPage),
-      m_tray(new TrayIcon(this)) {
+      m_tray(new TrayIcon(this)), m_sessionTimer(new QTimer(this)) {
     setObjectName("frmMain");
     // Step 1 of start-up: "ZELM v1.0.0 - POP3 mail processor".
     setWindowTitle(QString::fromStdString(ProgramCaption()));
@@ -97,8 +103,8 @@ TfrmMain::TfrmMain(WindowContext& context, QWidget* parent)
     setCentralWidget(central);
     BuildStatusBar();
 
-    m_sessionTimer.setObjectName("SessionTimer");
-    connect(&m_sessionTimer, &QTimer::timeout, this, &TfrmMain::SessionTimerTimer);
+    m_sessionTimer->setObjectName("SessionTimer");
+    connect(m_sessionTimer, &QTimer::timeout, this, &TfrmMain::SessionTimerTimer);
     connect(m_options, &OptionsPage::sessionIntervalChanged, this, &TfrmMain::ApplyIntervalToTimer);
     connect(m_tray, &TrayIcon::helpRequested, this, &TfrmMain::mnuHelpClick);
     connect(m_tray, &TrayIcon::restoreRequested, this, &TfrmMain::TrayIconDblClick);
@@ -266,10 +272,10 @@ void TfrmMain::RestartSessionTimer() {
 void TfrmMain::SetSessionPeriod(int ms) {
     // A period of 0 means no ticks (a QTimer would fire at every turn of the event loop).
     if (ms > 0) {
-        m_sessionTimer.start(ms);
+        m_sessionTimer->start(ms);
     } else {
-        m_sessionTimer.stop();
-        m_sessionTimer.setInterval(0);
+        m_sessionTimer->stop();
+        m_sessionTimer->setInterval(0);
     }
 }
 

@@ -106,7 +106,7 @@ private:
     QPushButton* m_butHelp = nullptr;
     QPushButton* m_butExit = nullptr;
     std::array<QLabel*, 3> m_panels{};
-    QTimer m_sessionTimer;
+    QTimer* m_sessionTimer;
     bool m_timerOn = false;
     bool m_sessionRunning = false;
     bool m_exitAfterSession = false;

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include "ui/tray_icon.h"
+
 namespace zelm::test {
 
 WindowFixture::WindowFixture() : m_store(home.File(SettingsFileName)) {
@@ -38,6 +40,10 @@ void WindowFixture::Stop() {
     m_app.reset();
 }
 
+QObject* WindowFixture::TrayMenu() {
+    return Window().Tray().Menu();
+}
+
 void WindowFixture::TypeAndLeave(const QString& fieldName, const QString& text) {
     auto* field = Find<QLineEdit>(fieldName);
     ASSERT_NE(field, nullptr);
@@ -55,6 +61,33 @@ void WindowFixture::Click(const QString& name) {
     auto* button = Find<QAbstractButton>(name);
     ASSERT_NE(button, nullptr);
     QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, QPoint(4, button->height() / 2));
+}
+
+void WindowFixture::StorePosition(int left, int top) {
+    StoreInteger("Left", left);
+    StoreInteger("Top", top);
+}
+
+void WindowFixture::StoreInteger(const char* name, int value) {
+    ConfigStore root(m_store);
+    root.OpenKey(SettingsRoot, true);
+    root.WriteInteger(name, value);
+}
+
+void WindowFixture::StoreString(const char* name, const std::string& text) {
+    WriteRegString(m_store, SettingsRoot, name, text);
+}
+
+std::optional<int> WindowFixture::StoredInteger(const char* name) {
+    ConfigStore root(m_store);
+    if (!root.OpenKey(SettingsRoot, false) || !root.ValueExists(name)) return std::nullopt;
+    return root.ReadInteger(name);
+}
+
+std::optional<std::string> WindowFixture::StoredString(const char* name) {
+    ConfigStore root(m_store);
+    if (!root.OpenKey(SettingsRoot, false) || !root.ValueExists(name)) return std::nullopt;
+    return root.ReadString(name);
 }
 
 bool WindowFixture::WaitFor(const std::function<bool()>& condition, int limitMs) {

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <QObject>
@@ -18,7 +19,8 @@
 namespace zelm::test {
 
 /// The window on a temporary home folder, built offscreen as `zelm` builds it, with scripted
-/// dialogs. The start-up entry goes to a temporary XDG_CONFIG_HOME, never the user's.
+/// dialogs. The start-up entry goes to a temporary XDG_CONFIG_HOME, never the user's: the
+/// home folder's "config" (so it is "config/autostart/zelm.desktop" there).
 class WindowFixture : public ::testing::Test {
 protected:
     WindowFixture();
@@ -40,9 +42,12 @@ protected:
     template <typename T>
     T* Find(const QString& name) {
         T* found = Window().findChild<T*>(name);
+        if (found == nullptr) found = TrayMenu()->findChild<T*>(name);
         EXPECT_NE(found, nullptr) << "no control named " << name.toStdString();
         return found;
     }
+    /// The tray icon's menu, whose items Find finds too.
+    QObject* TrayMenu();
     /// Replaces the field's text by typing, then leaves the field with Tab, as a person would.
     void TypeAndLeave(const QString& fieldName, const QString& text);
     /// Clicks the button or check box of that objectName with the mouse.
@@ -50,8 +55,16 @@ protected:
     /// Waits, processing events, until the condition holds or limitMs passed; true when it held.
     static bool WaitFor(const std::function<bool()>& condition, int limitMs = 5000);
 
-    /// The autostart folder the start-up entry is written to.
-    std::string AutostartFolder() const { return home.File("config/autostart"); }
+    /// Stores the window position, as every exit does: start-up reads the options only then.
+    void StorePosition(int left = 40, int top = 30);
+    /// Stores an integer option of the settings root.
+    void StoreInteger(const char* name, int value);
+    /// Stores a string option of the settings root.
+    void StoreString(const char* name, const std::string& text);
+    /// An integer option as stored, nullopt when absent.
+    std::optional<int> StoredInteger(const char* name);
+    /// A string option as stored, nullopt when absent.
+    std::optional<std::string> StoredString(const char* name);
 
     TempHome home;
     ScriptedDialogs dialogs;
