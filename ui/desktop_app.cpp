@@ -3,6 +3,11 @@
 #include "ui/frm_main.h"
 
 namespace zelm {
+namespace {
+
+constexpr int kWindowSliceMs = 25;
+
+} // namespace
 
 DesktopApp::DesktopApp(const std::string& programDir, Dialogs& dialogs, std::string programPath,
                        std::string programFolder)
@@ -12,6 +17,11 @@ DesktopApp::DesktopApp(const std::string& programDir, Dialogs& dialogs, std::str
                                                             std::move(programPath),
                                                             std::move(programFolder)},
       m_window(std::make_unique<TfrmMain>(m_windowContext)) {
+    // A reply that comes just before a wait's slice ends is followed by a whole slice of the
+    // next wait, so the window can stand still for two slices: they are kept short enough that
+    // this stays under 100 ms, when a person notices a window not answering.
+    m_pop3.connection.Limits().sliceMs = kWindowSliceMs;
+    m_smtp.smtp.Limits().sliceMs = kWindowSliceMs;
     m_ui.Attach(m_window.get());
     m_window->StartUp();
 }
