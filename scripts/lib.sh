@@ -10,6 +10,7 @@ ZELM_PACKAGES=(
   clang clang-format libclang-rt-14-dev
   media-types python3 python3-aiosmtpd dovecot-core dovecot-pop3d
   time
+  xvfb dbus at-spi2-core python3-pyatspi fonts-dejavu-core imagemagick
 )
 
 # Installs whatever of ZELM_PACKAGES is missing (Debian, as root, non-interactive).
