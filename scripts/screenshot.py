@@ -1,0 +1,60 @@
+"""Takes the screenshots scripts/screenshot writes: the window on a small sample home folder,
+one shot per page. Later pages and dialogs add their shots to SHOTS."""
+
+import os
+import subprocess
+import sys
+import tempfile
+
+import pyatspi
+
+import atspi  # tests/support, on PYTHONPATH through run_atspi_test.sh
+
+PAGES = ["Mailboxes", "Lists", "Filters", "Options", "Interactive", "About"]
+
+
+def prepare(home):
+    """A home folder with two mailboxes, so the pages show something."""
+    for name in ("home", "work"):
+        key = "Mailboxes/" + name
+        atspi.settings(home, "set", "--type", "int", key, "MailboxEnabled", "1")
+        atspi.settings(home, "set", key, "Host", "pop.example.com")
+        atspi.settings(home, "set", key, "UserID", name)
+    # A position, as every exit leaves one: start-up reads the options only then.
+    atspi.settings(home, "set", "--type", "int", "/", "Left", "0")
+    atspi.settings(home, "set", "--type", "int", "/", "Top", "0")
+    atspi.settings(home, "set", "/", "SessionInterval", "300")
+
+
+def grab(window, path):
+    """A PNG of the window as the display shows it."""
+    x, y, width, height = window.frame.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, x, y),
+                    "+repage", path], check=True)
+
+
+def page_shot(title):
+    def shoot(window, path):
+        atspi.click(window.find("page tab", title))
+        window.find("filler", title)
+        grab(window, path)
+    return shoot
+
+
+SHOTS = [("%02d-%s.png" % (i + 1, title.lower()), page_shot(title))
+         for i, title in enumerate(PAGES)]
+
+
+def main(folder):
+    home = tempfile.mkdtemp(prefix="zelm-shots-")
+    prepare(home)
+    with atspi.Window(home) as window:
+        for name, shoot in SHOTS:
+            path = os.path.join(folder, name)
+            shoot(window, path)
+            print(path)
+        window.exit()
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
