@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "core/config_store.h"
-#include "core/program_info.h"
 #include "core/string_helpers.h"
+#include "desktop_entry.h"
 
 namespace zelm {
 namespace {
@@ -133,12 +133,13 @@ void SetRunAtStartup(const std::string& valueName, const std::vector<std::string
         if (!exec.empty()) exec += ' ';
         exec += ExecArgument(argument);
     }
-    const std::string entry = "[Desktop Entry]\n"
-                              "Type=Application\n"
-                              "Name=" +
-                              EntryString(valueName) + "\nComment=" + ProgramDescription +
-                              "\nExec=" + EntryString(exec) +
-                              "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+    // The installed desktop entry, started with this program's path and arguments.
+    std::string entry;
+    for (const auto& line : SplitListValue(DesktopEntryText)) {
+        entry += line.rfind("Exec=", 0) == 0 ? "Exec=" + EntryString(exec) : line;
+        entry += '\n';
+    }
+    entry += "X-GNOME-Autostart-enabled=true\n";
 
     // Written beside the entry and renamed over it, so the session never sees half an entry.
     std::string temporary = path + ".XXXXXX";

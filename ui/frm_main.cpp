@@ -96,7 +96,8 @@ TfrmMain::TfrmMain(WindowContext& context, QWidget* parent)
     m_tabs->addTab(m_interactive, tr("Interactive"));
     m_tabs->addTab(m_about, tr("About"));
     // Each page is named after its tab, so a screen reader says which page it is in.
-    for (int i = 0; i < m_tabs->count(); ++i) m_tabs->widget(i)->setAccessibleName(m_tabs->tabText(i));
+    for (int i = 0; i < m_tabs->count(); ++i)
+        m_tabs->widget(i)->setAccessibleName(m_tabs->tabText(i));
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);

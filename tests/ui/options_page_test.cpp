@@ -1,3 +1,6 @@
+#include <fstream>
+#include <iterator>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QImage>
@@ -12,6 +15,11 @@ namespace zelm::test {
 namespace {
 
 using OptionsPage = WindowFixture;
+
+std::string ReadSourceFile(const std::string& name) {
+    std::ifstream in(std::string(ZELM_SOURCE_DIR) + "/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 /// The colour the button shows at the middle of its left edge, where no caption is drawn.
 QColor ShownColour(QPushButton* button) {
@@ -109,10 +117,13 @@ TEST_F(OptionsPage, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {
 
     Click("chkLaunch");
     EXPECT_EQ(StoredInteger("Launch"), 1);
-    const std::string written = home.Read(entry);
-    EXPECT_NE(written.find("\nExec=/opt/zelm/bin/zelm --home " + home.Dir() + "\n"),
-              std::string::npos)
-        << written;
+    // The installed desktop entry, started with this program on this home folder.
+    std::string expected = ReadSourceFile("app/zelm.desktop");
+    const std::string exec = "\nExec=zelm\n";
+    ASSERT_NE(expected.find(exec), std::string::npos);
+    expected.replace(expected.find(exec), exec.size(),
+                     "\nExec=/opt/zelm/bin/zelm --home " + home.Dir() + "\n");
+    EXPECT_EQ(home.Read(entry), expected + "X-GNOME-Autostart-enabled=true\n");
 
     Click("chkLaunch");
     EXPECT_EQ(StoredInteger("Launch"), 0);
