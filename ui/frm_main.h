@@ -64,6 +64,11 @@ public:
     /// Restarts the session timer from the interval field when the timer is on.
     void RestartSessionTimer();
 
+public slots:
+    /// Exit: ends the program, after a running session has ended cleanly. Also what the tray's
+    /// "Exit", the close box and SIGTERM do.
+    void butExitClick();
+
 signals:
     /// Exit was chosen and nothing holds the program any more: the event loop should end.
     void quitRequested();
@@ -76,7 +81,6 @@ private slots:
     void butStartClick();
     void butAbortClick();
     void butTimerClick();
-    void butExitClick();
     void mnuHelpClick();
     void TrayIconDblClick();
     void SessionTimerTimer();

@@ -1,13 +1,20 @@
 #include "ui/run_desktop.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <iostream>
-#include <unistd.h>
+#include <memory>
 
 #include <QApplication>
 #include <QByteArray>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QStringList>
 
 #include "core/program_info.h"
@@ -45,6 +52,59 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context,
     g_heldMessages.append(qFormatLogMessage(type, context, message));
 }
 
+// SIGTERM and SIGINT (a logout, kill, Ctrl+C in a terminal) end the program the way Exit does,
+// so a running session still ends cleanly and the window position is stored. The handler can
+// only write a byte into a pipe; the event loop reads it.
+int g_stopPipeWrite = -1;
+
+extern "C" void OnStopSignal(int) {
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_stopPipeWrite, &byte, 1);
+    errno = savedErrno;
+}
+
+/// Turns SIGTERM and SIGINT into calls of onStop on the event loop while it lives.
+class StopSignals {
+public:
+    explicit StopSignals(std::function<void()> onStop) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        m_read = fds[0];
+        g_stopPipeWrite = fds[1];
+        m_notifier = std::make_unique<QSocketNotifier>(m_read, QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated,
+                         [this, onStop = std::move(onStop)] {
+                             char buffer[16];
+                             while (::read(m_read, buffer, sizeof buffer) > 0) {
+                             }
+                             onStop();
+                         });
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGTERM, &action, &m_oldTerm);
+        ::sigaction(SIGINT, &action, &m_oldInt);
+    }
+    ~StopSignals() {
+        if (m_read < 0) return;
+        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+        ::sigaction(SIGINT, &m_oldInt, nullptr);
+        m_notifier.reset();
+        ::close(m_read);
+        ::close(g_stopPipeWrite);
+        g_stopPipeWrite = -1;
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    int m_read = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    struct sigaction m_oldTerm {};
+    struct sigaction m_oldInt {};
+};
+
 /// The program file's full path, "" when it cannot be read.
 std::string ProgramPath() {
     std::string path(4096, '\0');
@@ -80,15 +140,23 @@ int RunDesktop(int& argc, char** argv, const std::string& programDir, bool alrea
     QApplication::setQuitOnLastWindowClosed(false);
     QtDialogs dialogs(ApplicationTitle);
     const std::string programPath = ProgramPath();
+    TfrmMain* window = nullptr;
+    // Watching before the window exists: a signal before start-up ends must not kill it.
+    const StopSignals stopSignals([&window] {
+        if (window != nullptr) window->butExitClick();
+    });
     try {
         DesktopApp desktop(
             programDir, dialogs, programPath,
             QFileInfo(QString::fromStdString(programPath)).absolutePath().toStdString());
-        dialogs.SetParent(&desktop.Window());
+        window = &desktop.Window();
+        dialogs.SetParent(window);
         QObject::connect(&desktop.Window(), &TfrmMain::quitRequested, &app, &QApplication::quit,
                          Qt::QueuedConnection);
         desktop.Window().ShowAtStart();
-        return QApplication::exec();
+        const int status = QApplication::exec();
+        window = nullptr;
+        return status;
     } catch (const std::exception& error) {
         std::cerr << ProgramName << ": " << error.what() << '\n';
         return 1;

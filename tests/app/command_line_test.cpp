@@ -434,6 +434,36 @@ TEST(ZelmBinary, TheWindowLoadsItsModuleAndKeepsRunning) {
     EXPECT_FALSE(exited) << "the window ended by itself with status " << status;
 }
 
+// A logout or kill ends the window as Exit does: the position is stored, the status is 0.
+TEST(ZelmBinary, SigtermEndsTheWindowAsExitDoes) {
+    TempHome home;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::vector<std::string> all = {ZELM_BINARY, "--home", home.Path()};
+    std::vector<char*> argv;
+    for (auto& arg : all)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, ZELM_BINARY, nullptr, nullptr, argv.data(), environ), 0);
+    // The store exists once start-up runs, and the signals are watched before that.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!home.Exists("settings.db") && std::chrono::steady_clock::now() < deadline)
+        ::usleep(20000);
+    ASSERT_TRUE(home.Exists("settings.db"));
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 500 && ::waitpid(pid, &status, WNOHANG) != pid; ++i)
+        ::usleep(20000);
+    if (!WIFEXITED(status)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(RunBinary({"--home", home.Path(), "settings", "get", "/", "LastMailbox"}).out,
+              "-1\n");
+}
+
 TEST(ZelmBinary, HeadlessCommandsNeverLoadQt) {
     // The executable names no Qt library, so session and settings start without loading one.
     std::ifstream binary(ZELM_BINARY, std::ios::binary);
