@@ -75,12 +75,9 @@ void OptionsPage::LoadStoredOptions(ConfigStore& root) {
     if (root.ValueExists(schema::TimerON)) m_chkTimerON->setChecked(root.ReadBool(schema::TimerON));
     if (root.ValueExists(schema::Minimized))
         m_chkMinimized->setChecked(root.ReadBool(schema::Minimized));
-    if (root.ValueExists(schema::Launch)) {
-        const bool launch = root.ReadBool(schema::Launch);
-        m_chkLaunch->setChecked(launch);
-        // A stored true enters the program again, also when the box already showed it.
-        if (launch) chkLaunchClick();
-    }
+    // A stored true checks the box, whose handler enters the program in the start-up list
+    // again with its current path.
+    if (root.ValueExists(schema::Launch)) m_chkLaunch->setChecked(root.ReadBool(schema::Launch));
     m_edtProcInterval->setText(
         root.ValueExists(schema::SessionInterval)
             ? QString::fromStdString(root.ReadString(schema::SessionInterval))

@@ -401,9 +401,9 @@ TEST(ZelmBinary, WithoutADisplayTheWindowPointsToTheSessionCommand) {
 namespace zelm {
 namespace {
 
-// The window lives in a module that only `zelm` without a command loads.
-TEST(ZelmBinary, TheWindowLoadsItsModuleAndKeepsRunning) {
-    TempHome home;
+/// Starts the window of the binary on the offscreen platform; the process id, 0 when it
+/// could not start.
+pid_t StartWindow(const TempHome& home) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     std::vector<std::string> all = {ZELM_BINARY, "--home", home.Path()};
     std::vector<char*> argv;
@@ -411,7 +411,15 @@ TEST(ZelmBinary, TheWindowLoadsItsModuleAndKeepsRunning) {
         argv.push_back(arg.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, ZELM_BINARY, nullptr, nullptr, argv.data(), environ), 0);
+    if (::posix_spawn(&pid, ZELM_BINARY, nullptr, nullptr, argv.data(), environ) != 0) return 0;
+    return pid;
+}
+
+// The window lives in a module that only `zelm` without a command loads.
+TEST(ZelmBinary, TheWindowLoadsItsModuleAndKeepsRunning) {
+    TempHome home;
+    const pid_t pid = StartWindow(home);
+    ASSERT_GT(pid, 0);
 
     bool moduleLoaded = false;
     int status = 0;
@@ -437,14 +445,8 @@ TEST(ZelmBinary, TheWindowLoadsItsModuleAndKeepsRunning) {
 // A logout or kill ends the window as Exit does: the position is stored, the status is 0.
 TEST(ZelmBinary, SigtermEndsTheWindowAsExitDoes) {
     TempHome home;
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    std::vector<std::string> all = {ZELM_BINARY, "--home", home.Path()};
-    std::vector<char*> argv;
-    for (auto& arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, ZELM_BINARY, nullptr, nullptr, argv.data(), environ), 0);
+    const pid_t pid = StartWindow(home);
+    ASSERT_GT(pid, 0);
     // The store exists once start-up runs, and the signals are watched before that.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!home.Exists("settings.db") && std::chrono::steady_clock::now() < deadline)
