@@ -187,8 +187,10 @@ TEST_F(SessionWindow, TheEventLoopKeepsTurningWhileASlowServerKeepsTheSessionWai
         Click("butStart");
     }
     EXPECT_TRUE(server.Finish()) << server.Failure();
+    const auto longestMs = std::chrono::duration_cast<std::chrono::milliseconds>(longest).count();
+    RecordProperty("longest_gap_ms", static_cast<int>(longestMs));
     EXPECT_GT(turns, 50);
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(longest).count(), 100);
+    EXPECT_LT(longestMs, 100);
 }
 
 TEST_F(SessionWindow, TheTimerStartsASessionAndRestartsAfterItsEnd) {
