@@ -258,10 +258,7 @@ std::string KeyNameProblem(const std::vector<std::string>& parts, std::size_t in
     if (index == mailboxesPath.size() + 2 &&
         PathEquals(parts, mailboxesPath.size(), mailboxesPath) &&
         EqualsNoCase(parts[index - 1], schema::FiltersKey)) {
-        const std::string problem = FilterNameProblem(name);
-        if (!problem.empty())
-            return "The filter name " + QuoteSettingText(name) + " is refused: " + problem + ".";
-        return {};
+        return FilterNameRefusal(name);
     }
     if (HasControlCharacter(name))
         return "The key name " + QuoteSettingText(name) +
@@ -641,6 +638,12 @@ std::string FilterNameProblem(const std::string& name) {
     return CommonNameProblem(name);
 }
 
+std::string FilterNameRefusal(const std::string& name) {
+    const std::string problem = FilterNameProblem(name);
+    if (problem.empty()) return {};
+    return "The filter name " + QuoteSettingText(name) + " is refused: " + problem + ".";
+}
+
 void CreateMailbox(SettingsDb& db, const std::string& name, const NewMailboxValues& shown) {
     const std::string problem = MailboxNameProblem(name);
     if (!problem.empty())
@@ -673,10 +676,8 @@ void CreateFilter(SettingsDb& db, const std::string& mailbox, const std::string&
     if (!problem.empty())
         throw ZelmError("The mailbox name " + QuoteSettingText(mailbox) +
                         " is refused: " + problem + ".");
-    problem = FilterNameProblem(filter);
-    if (!problem.empty())
-        throw ZelmError("The filter name " + QuoteSettingText(filter) + " is refused: " + problem +
-                        ".");
+    problem = FilterNameRefusal(filter);
+    if (!problem.empty()) throw ZelmError(problem);
     WriteRegString(db, FilterKeyPath(mailbox, filter), schema::Rules, "");
 }
 

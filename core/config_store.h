@@ -106,6 +106,9 @@ std::string FilterKeyPath(const std::string& mailbox, const std::string& filter)
 std::string MailboxNameProblem(const std::string& name);
 /// Empty when name may be a filter name, else the reason it is refused.
 std::string FilterNameProblem(const std::string& name);
+/// Empty when name may be a filter name, else the message that refuses it ("The filter name
+/// ... is refused: ...").
+std::string FilterNameRefusal(const std::string& name);
 
 /// Values shown on the mailbox page when a new mailbox is created from it.
 struct NewMailboxValues {

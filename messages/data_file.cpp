@@ -469,6 +469,16 @@ std::string TemplatePathFromActionLine(const std::string& programDir, const std:
     return programDir + id + ".dat";
 }
 
+void DeleteTemplateFile(const std::string& programDir, const std::string& id) {
+    const bool templateId =
+        id.size() == 6 && (id[0] == 'm' || id[0] == 'd') &&
+        std::all_of(id.begin() + 1, id.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!templateId) return;
+    const std::string path = programDir + id + ".dat";
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        ThrowFileError("Cannot delete", path, errno);
+}
+
 std::string ResolveInProgramDir(const std::string& programDir, const std::string& path) {
     if (!path.empty() && path.front() == '/') return path;
     return programDir + path;

@@ -50,6 +50,11 @@ enum class TemplateKind { Message, SaveData };
 std::string NewTemplateName(const std::string& programDir, TemplateKind kind);
 /// The template file an action line names: programDir + its last six characters + ".dat".
 std::string TemplatePathFromActionLine(const std::string& programDir, const std::string& line);
+/// Removes the template file id + ".dat" from programDir; a file already missing is ignored,
+/// and so is an id that is not a template id ("m" or "d" and five digits), so a damaged action
+/// line can never remove another of the home folder's files. Throws ZelmError when the file
+/// exists but cannot be removed.
+void DeleteTemplateFile(const std::string& programDir, const std::string& id);
 /// A path from a template or the user: relative paths lie in the home folder.
 std::string ResolveInProgramDir(const std::string& programDir, const std::string& path);
 
