@@ -109,6 +109,7 @@ TfrmMain::TfrmMain(WindowContext& context, QWidget* parent)
     m_sessionTimer->setObjectName("SessionTimer");
     connect(m_sessionTimer, &QTimer::timeout, this, &TfrmMain::SessionTimerTimer);
     connect(m_options, &OptionsPage::sessionIntervalChanged, this, &TfrmMain::ApplyIntervalToTimer);
+    m_filters->SetMailboxSource([this] { return m_mailboxes->SelectedMailbox(); });
     connect(m_tray, &TrayIcon::helpRequested, this, &TfrmMain::mnuHelpClick);
     connect(m_tray, &TrayIcon::restoreRequested, this, &TfrmMain::TrayIconDblClick);
     connect(m_tray, &TrayIcon::timerClicked, this, &TfrmMain::butTimerClick);
@@ -199,10 +200,14 @@ void TfrmMain::StartUp() {
     } catch (const std::exception&) {
     }
 
-    // Step 6, the shown mailbox (its page keeps its own guards for the filter list).
+    // Step 6, the shown mailbox, then its filter list.
     if (!Trim(m_mailboxes->SelectedMailbox().toStdString()).empty()) {
         try {
             m_mailboxes->ShowMailbox(true);
+        } catch (const std::exception&) {
+        }
+        try {
+            m_filters->LoadFilters();
         } catch (const std::exception&) {
         }
     }
