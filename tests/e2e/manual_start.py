@@ -10,20 +10,9 @@ import atspi
 USER = "u38"
 
 home = tempfile.mkdtemp(prefix="zelm-e2e-")
-port = os.environ["ZELM_TEST_POP3_PORT"]
-maildir = os.path.join(os.environ["ZELM_TEST_MAILROOT"], USER, "Maildir")
-for old in glob.glob(os.path.join(maildir, "*", "*")):
-    os.remove(old)
-message = os.path.join(maildir, "new", "1.e2e")
-with open(message, "w") as out:
-    out.write("From: Alice <alice@example.com>\r\nSubject: hello window\r\n\r\nHi\r\n")
-os.chmod(message, 0o666)
-
-atspi.settings(home, "set", "--type", "int", "Mailboxes/home", "MailboxEnabled", "1")
-atspi.settings(home, "set", "Mailboxes/home", "Host", "127.0.0.1")
-atspi.settings(home, "set", "Mailboxes/home", "Port", port)
-atspi.settings(home, "set", "Mailboxes/home", "UserID", USER)
-atspi.settings(home, "set", "--type", "password", "Mailboxes/home", "Password", "pw")
+atspi.dovecot_messages(
+    USER, ["From: Alice <alice@example.com>\r\nSubject: hello window\r\n\r\nHi\r\n"])
+atspi.dovecot_mailbox(home, "home", USER)
 
 with atspi.Window(home) as window:
     abort = window.button("Idle")

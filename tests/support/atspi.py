@@ -3,6 +3,7 @@ person would: find a widget by role and accessible name, click it, type into it,
 wait for a condition with a time limit. Used by the end-to-end tests that
 run_atspi_test.sh runs (it provides the display and the buses)."""
 
+import glob
 import os
 import subprocess
 import time
@@ -100,6 +101,20 @@ def checked(accessible):
     return accessible.getState().contains(pyatspi.STATE_CHECKED)
 
 
+def choose(combo, entry, limit=DEFAULT_LIMIT):
+    """Chooses an entry of a combo box as a person does: opens its list and clicks the entry
+    with the mouse (choosing a list item through the interface does not change the box)."""
+    actions = combo.queryAction()
+    names = [actions.getName(i) for i in range(actions.nActions)]
+    actions.doAction(names.index("ShowMenu"))
+    item = find(combo, "list item", entry, limit)
+    box = item.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    x, y = box.x + box.width // 2, box.y + box.height // 2
+    pyatspi.Registry.generateMouseEvent(x, y, "abs")
+    pyatspi.Registry.generateMouseEvent(x, y, "b1c")
+    wait_for(lambda: combo.name == entry, "the combo box to show %r" % entry, limit)
+
+
 def zelm(home, *args, **popen):
     """Runs the zelm binary under test with --home home and the arguments."""
     return [os.environ["ZELM_BINARY"], "--home", home] + list(args)
@@ -109,6 +124,30 @@ def settings(home, *args):
     """Runs `zelm settings ...` and returns its output; fails when it fails."""
     return subprocess.run(zelm(home, "settings", *args), check=True, capture_output=True,
                           text=True).stdout
+
+
+def dovecot_messages(user, messages):
+    """Empties the test Dovecot user's maildir and drops the messages (texts) into it, which
+    the server then numbers in this order; returns the maildir."""
+    maildir = os.path.join(os.environ["ZELM_TEST_MAILROOT"], user, "Maildir")
+    for old in glob.glob(os.path.join(maildir, "*", "*")):
+        os.remove(old)
+    for number, text in enumerate(messages, 1):
+        path = os.path.join(maildir, "new", "%d.e2e" % number)
+        with open(path, "w") as out:
+            out.write(text)
+        os.chmod(path, 0o666)
+    return maildir
+
+
+def dovecot_mailbox(home, name, user):
+    """Stores the enabled mailbox name for the test Dovecot's user through `zelm settings`."""
+    key = "Mailboxes/" + name
+    settings(home, "set", "--type", "int", key, "MailboxEnabled", "1")
+    settings(home, "set", key, "Host", "127.0.0.1")
+    settings(home, "set", key, "Port", os.environ["ZELM_TEST_POP3_PORT"])
+    settings(home, "set", key, "UserID", user)
+    settings(home, "set", "--type", "password", key, "Password", "pw")
 
 
 class Window:
