@@ -20,6 +20,13 @@ def prepare(home):
         atspi.settings(home, "set", "--type", "int", key, "MailboxEnabled", "1")
         atspi.settings(home, "set", key, "Host", "pop.example.com")
         atspi.settings(home, "set", key, "UserID", name)
+    spam = "Mailboxes/home/Filters/spam"
+    atspi.settings(home, "set", "--type", "list", spam, "Rules",
+                   "      Subject contains `offer`", "OR    From contains `promo@`",
+                   "AND   Size is greater than `20000`")
+    atspi.settings(home, "set", "--type", "list", spam, "Actions", "Delete message",
+                   "Stop (go to next message)")
+    atspi.settings(home, "set", "Mailboxes/home/Filters/invoices", "Rules", "")
     # A position, as every exit leaves one: start-up reads the options only then.
     atspi.settings(home, "set", "--type", "int", "/", "Left", "0")
     atspi.settings(home, "set", "--type", "int", "/", "Top", "0")
@@ -41,7 +48,16 @@ def page_shot(title):
     return shoot
 
 
-SHOTS = [("%02d-%s.png" % (i + 1, title.lower()), page_shot(title))
+def filters_shot(window, path):
+    """The Filters page with the sample filter "spam" selected."""
+    atspi.click(window.find("page tab", "Filters"))
+    atspi.click(atspi.find(window.find("list", "Filters"), "list item", "spam"))
+    atspi.find(window.find("list", "Rules"), "list item", "      Subject contains `offer`")
+    grab(window, path)
+
+
+SHOTS = [("%02d-%s.png" % (i + 1, title.lower()),
+          filters_shot if title == "Filters" else page_shot(title))
          for i, title in enumerate(PAGES)]
 
 
