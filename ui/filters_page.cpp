@@ -89,6 +89,11 @@ int SelectedRow(const QListWidget* list) {
     return selected.isEmpty() ? -1 : list->row(selected.first());
 }
 
+// A list as tall as rows lines of its font: the window's fixed size follows from these.
+void ShowRows(QListWidget* list, int rows) {
+    list->setMaximumHeight(list->fontMetrics().lineSpacing() * rows + 2 * list->frameWidth() + 4);
+}
+
 QLabel* BuddyLabel(const QString& caption, QWidget* buddy) {
     auto* label = new QLabel(caption);
     label->setBuddy(buddy);
@@ -117,7 +122,7 @@ QWidget* FiltersPage::BuildFilterGroup() {
     m_lstFilters = new QListWidget(group);
     m_lstFilters->setObjectName("lstFilters");
     m_lstFilters->setAccessibleName(tr("Filters"));
-    m_lstFilters->setMinimumWidth(150);
+    m_lstFilters->setMaximumWidth(m_lstFilters->fontMetrics().horizontalAdvance(QString(24, 'n')));
     m_butNewFilter = AddButton("butNewFilter", tr("&New"), QString(), tr("New filter"),
                                &FiltersPage::butNewFilterClick);
     m_butDelFilter = AddButton("butDelFilter", tr("De&lete"), QString(), tr("Delete filter"),
@@ -142,6 +147,7 @@ QWidget* FiltersPage::BuildRuleGroup() {
     m_lstFilterConditions->setObjectName("lstFilterConditions");
     m_lstFilterConditions->setFont(fixedPitch);
     m_lstFilterConditions->setAccessibleName(tr("Rules"));
+    ShowRows(m_lstFilterConditions, 8);
 
     m_cmbAndOr = new QComboBox(group);
     m_cmbAndOr->setObjectName("cmbAndOr");
@@ -211,6 +217,7 @@ QWidget* FiltersPage::BuildRuleGroup() {
 QWidget* FiltersPage::BuildActionGroup() {
     auto* group = new QGroupBox(tr("Actions"), this);
     m_lstActions = new QListWidget(group);
+    ShowRows(m_lstActions, 6);
     m_lstActions->setObjectName("lstActions");
     m_cmbResponse = new QComboBox(group);
     m_cmbResponse->setObjectName("cmbResponse");
