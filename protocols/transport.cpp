@@ -16,6 +16,7 @@
 
 #include "core/string_helpers.h"
 #include "core/unique_fd.h"
+#include "protocols/tls.h"
 
 namespace zelm {
 
@@ -61,6 +62,12 @@ WaitOutcome WaitFor(EngineContext& context, SocketCalls& calls, const int& fd, s
         context.ui.PumpEvents();
         if (fd < 0) return WaitOutcome::Ready;
     }
+}
+
+// Milliseconds left until deadline, never negative.
+long long RemainingMs(SteadyClock::time_point deadline) {
+    return std::max<long long>(
+        0, std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count());
 }
 
 std::optional<sockaddr_in> NumericAddress(const std::string& dotted, int port) {
@@ -193,6 +200,7 @@ Connection::Connection(EngineContext& context, std::string failureLine, int defa
 
 Connection::~Connection() {
     // The close handler may reach a window that is already gone, so it is not called here.
+    m_tls.reset();
     if (m_fd >= 0) {
         ::shutdown(m_fd, SHUT_RDWR);
         ::close(m_fd);
@@ -293,20 +301,14 @@ void Connection::SendText(const std::string& text) {
     if (m_fd < 0) throw SocketError("The connection is not open");
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t sent =
-            m_calls.send(m_fd, text.data() + done, text.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        short waitFor = POLLOUT;
+        const std::size_t sent = SendSome(text.data() + done, text.size() - done, waitFor);
         if (sent > 0) {
-            done += static_cast<std::size_t>(sent);
+            done += sent;
             continue;
         }
-        const int error = sent < 0 ? errno : EAGAIN;
-        if (error == EINTR) continue;
-        if (error != EAGAIN && error != EWOULDBLOCK) {
-            Close();
-            throw SocketError("Sending failed: " + ErrnoText(error));
-        }
         // The limit counts from the last progress, so a slow but moving peer is never cut off.
-        if (WaitFor(m_context, m_calls, m_fd, POLLOUT, m_limits.sendLimitMs, m_limits.sliceMs) ==
+        if (WaitFor(m_context, m_calls, m_fd, waitFor, m_limits.sendLimitMs, m_limits.sliceMs) ==
             WaitOutcome::TimedOut) {
             Close();
             throw SocketError("Sending made no progress for " +
@@ -316,18 +318,61 @@ void Connection::SendText(const std::string& text) {
     }
 }
 
-bool Connection::WaitReadable(int limitMs) {
-    if (m_fd < 0) throw SocketError("The connection is not open");
-    const bool ready =
-        WaitFor(m_context, m_calls, m_fd, POLLIN, limitMs, m_limits.sliceMs) == WaitOutcome::Ready;
-    if (m_fd < 0) throw SocketError("The connection was closed while waiting");
-    return ready;
+std::size_t Connection::SendSome(const char* data, std::size_t size, short& waitFor) {
+    if (m_tls) {
+        const TlsResult result = m_tls->Write(data, size);
+        switch (result.status) {
+        case TlsStatus::Done:
+            return result.bytes;
+        case TlsStatus::WantRead:
+            waitFor = POLLIN;
+            return 0;
+        case TlsStatus::WantWrite:
+            waitFor = POLLOUT;
+            return 0;
+        case TlsStatus::Closed:
+        case TlsStatus::Failed:
+            break;
+        }
+        const std::string why = m_tls->FailureText();
+        Close();
+        throw SocketError("Sending failed: " + why);
+    }
+    for (;;) {
+        const ssize_t sent = m_calls.send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) return static_cast<std::size_t>(sent);
+        const int error = sent < 0 ? errno : EAGAIN;
+        if (error == EINTR) continue;
+        if (error != EAGAIN && error != EWOULDBLOCK) {
+            Close();
+            throw SocketError("Sending failed: " + ErrnoText(error));
+        }
+        waitFor = POLLOUT;
+        return 0;
+    }
 }
 
-std::size_t Connection::Receive(char* buffer, std::size_t size, int limitMs, bool& timedOut) {
-    timedOut = false;
-    if (m_fd < 0) throw SocketError("The connection is not open");
-    const auto start = SteadyClock::now();
+std::optional<std::size_t> Connection::ReceiveSome(char* buffer, std::size_t size, short& waitFor) {
+    if (m_tls) {
+        const TlsResult result = m_tls->Read(buffer, size);
+        switch (result.status) {
+        case TlsStatus::Done:
+            return result.bytes;
+        case TlsStatus::Closed:
+            return 0;
+        case TlsStatus::WantRead:
+            waitFor = POLLIN;
+            return std::nullopt;
+        case TlsStatus::WantWrite:
+            waitFor = POLLOUT;
+            return std::nullopt;
+        case TlsStatus::Failed:
+            break;
+        }
+        const std::string why = m_tls->FailureText();
+        Close();
+        throw SocketError("Reading failed: " + why);
+    }
     for (;;) {
         const ssize_t got = m_calls.recv(m_fd, buffer, size, MSG_DONTWAIT);
         if (got >= 0) return static_cast<std::size_t>(got);
@@ -337,11 +382,44 @@ std::size_t Connection::Receive(char* buffer, std::size_t size, int limitMs, boo
             Close();
             throw SocketError("Reading failed: " + ErrnoText(error));
         }
-        const auto elapsed =
-            std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start)
-                .count();
-        const int remaining = static_cast<int>(std::max<long long>(0, limitMs - elapsed));
-        const auto outcome = WaitFor(m_context, m_calls, m_fd, POLLIN, remaining, m_limits.sliceMs);
+        waitFor = POLLIN;
+        return std::nullopt;
+    }
+}
+
+bool Connection::WaitReadable(int limitMs) {
+    if (m_fd < 0) throw SocketError("The connection is not open");
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(0, limitMs));
+    for (;;) {
+        // A readable socket may carry only TLS housekeeping (a session ticket), and read data
+        // may wait inside TLS with the socket idle: readable means data to read.
+        short waitFor = POLLIN;
+        if (m_tls) {
+            const TlsResult peeked = m_tls->Peek();
+            if (peeked.status == TlsStatus::WantWrite) {
+                waitFor = POLLOUT;
+            } else if (peeked.status != TlsStatus::WantRead) {
+                // Data, or a close or failure that the read will report.
+                return true;
+            }
+        }
+        const auto outcome = WaitFor(m_context, m_calls, m_fd, waitFor,
+                                     static_cast<int>(RemainingMs(deadline)), m_limits.sliceMs);
+        if (m_fd < 0) throw SocketError("The connection was closed while waiting");
+        if (outcome == WaitOutcome::TimedOut) return false;
+        if (!m_tls) return true;
+    }
+}
+
+std::size_t Connection::Receive(char* buffer, std::size_t size, int limitMs, bool& timedOut) {
+    timedOut = false;
+    if (m_fd < 0) throw SocketError("The connection is not open");
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(0, limitMs));
+    for (;;) {
+        short waitFor = POLLIN;
+        if (const auto got = ReceiveSome(buffer, size, waitFor)) return *got;
+        const auto outcome = WaitFor(m_context, m_calls, m_fd, waitFor,
+                                     static_cast<int>(RemainingMs(deadline)), m_limits.sliceMs);
         if (m_fd < 0) throw SocketError("The connection was closed while waiting");
         if (outcome == WaitOutcome::TimedOut) {
             timedOut = true;
@@ -350,8 +428,66 @@ std::size_t Connection::Receive(char* buffer, std::size_t size, int limitMs, boo
     }
 }
 
+void Connection::StartTls(const std::string& pinnedFingerprint) {
+    if (m_fd < 0) throw SocketError("The connection is not open");
+    const auto fail = [this](const std::string& why) {
+        Close();
+        throw TlsError(why);
+    };
+    try {
+        if (!m_tlsContext) m_tlsContext = std::make_unique<TlsContext>();
+        const bool numeric = !m_address.empty();
+        m_tls = std::make_unique<TlsChannel>(*m_tlsContext, m_fd, m_calls,
+                                             numeric ? m_address : m_hostName, numeric);
+    } catch (const TlsError& error) {
+        fail(error.what());
+    }
+    // The whole handshake has the read limit: a server that stalls it is cut off as one
+    // that stalls a reply.
+    const auto deadline =
+        SteadyClock::now() + std::chrono::milliseconds(std::max(0, m_limits.readLimitMs));
+    for (;;) {
+        const TlsResult step = m_tls->Handshake();
+        if (step.status == TlsStatus::Done) break;
+        if (step.status == TlsStatus::Closed || step.status == TlsStatus::Failed) {
+            fail("handshake failed: " + m_tls->FailureText());
+        }
+        const short waitFor = step.status == TlsStatus::WantWrite ? POLLOUT : POLLIN;
+        const auto outcome = WaitFor(m_context, m_calls, m_fd, waitFor,
+                                     static_cast<int>(RemainingMs(deadline)), m_limits.sliceMs);
+        if (m_fd < 0) throw TlsError("handshake failed: the connection was closed meanwhile");
+        if (outcome == WaitOutcome::TimedOut) {
+            fail("handshake failed: no answer from the server within " +
+                 std::to_string(m_limits.readLimitMs) + " ms");
+        }
+    }
+    const std::string problem = m_tls->CheckPeer(pinnedFingerprint);
+    if (!problem.empty()) fail(problem);
+}
+
+bool Connection::PeerIsLoopback() const {
+    if (m_fd < 0) return false;
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return false;
+    if (peer.ss_family == AF_INET) {
+        const auto& address = reinterpret_cast<const sockaddr_in&>(peer).sin_addr;
+        return (ntohl(address.s_addr) >> 24) == 127;
+    }
+    if (peer.ss_family == AF_INET6) {
+        const auto& address = reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr;
+        if (IN6_IS_ADDR_LOOPBACK(&address)) return true;
+        return IN6_IS_ADDR_V4MAPPED(&address) && address.s6_addr[12] == 127;
+    }
+    return false;
+}
+
 void Connection::Close() {
     if (m_fd < 0) return;
+    if (m_tls) {
+        m_tls->Shutdown();
+        m_tls.reset();
+    }
     ::shutdown(m_fd, SHUT_RDWR);
     ::close(m_fd);
     m_fd = -1;

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -17,6 +19,16 @@ class SocketError : public ZelmError {
 public:
     using ZelmError::ZelmError;
 };
+
+/// The switch to TLS failed: the handshake, or the server's certificate was not accepted. The
+/// text says why, for the error log.
+class TlsError : public SocketError {
+public:
+    using SocketError::SocketError;
+};
+
+class TlsContext;
+class TlsChannel;
 
 /// Waiting limits of the transport. Only tests shorten them.
 struct TransportLimits {
@@ -65,10 +77,20 @@ public:
     void Connect();
     /// The connection is open.
     bool Active() const { return m_fd >= 0; }
+    /// Switches the open connection to TLS: the handshake (cut off after readLimitMs), then
+    /// the server's certificate checked against the endpoint's host name and the trust store,
+    /// or accepted when its SHA-256 fingerprint is pinnedFingerprint. From then on every send
+    /// and read is encrypted. Throws TlsError saying why (the connection then closed).
+    void StartTls(const std::string& pinnedFingerprint);
+    /// The connection is open and encrypted.
+    bool Encrypted() const { return m_tls != nullptr; }
+    /// The connected server is on this machine's loopback (127.0.0.0/8 or ::1).
+    bool PeerIsLoopback() const;
     /// Sends the whole text; throws SocketError (also after sendLimitMs without progress), the
     /// connection then closed.
     void SendText(const std::string& text);
-    /// Shuts and closes the socket, then tells the close handler; does nothing when inactive.
+    /// Ends TLS, shuts and closes the socket, then tells the close handler; does nothing when
+    /// inactive.
     void Close();
     /// Called after every close of an active connection, whatever closed it (POP3 uses it to
     /// show "Disconnected").
@@ -93,6 +115,12 @@ public:
     int Descriptor() const { return m_fd; }
 
 private:
+    // One non-blocking send or read, plain or through TLS: the bytes moved, or (0 / nullopt)
+    // the readiness to wait for. A read gives 0 when the peer closed. Both throw SocketError,
+    // the connection then closed, when the socket or TLS fails.
+    std::size_t SendSome(const char* data, std::size_t size, short& waitFor);
+    std::optional<std::size_t> ReceiveSome(char* buffer, std::size_t size, short& waitFor);
+
     EngineContext& m_context;
     std::string m_failureLine;
     std::string m_hostName;
@@ -102,6 +130,9 @@ private:
     TransportLimits m_limits;
     SocketCalls m_calls;
     std::function<void()> m_closeHandler;
+    // Made at the first StartTls and kept, so the trust store is read once per connection.
+    std::unique_ptr<TlsContext> m_tlsContext;
+    std::unique_ptr<TlsChannel> m_tls;
 };
 
 /// Reads one POP3 reply: a status line, or with multiLine up to CR LF "." CR LF (a multi-line

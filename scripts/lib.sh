@@ -11,6 +11,7 @@ ZELM_PACKAGES=(
   media-types python3 python3-aiosmtpd dovecot-core dovecot-pop3d
   time
   xvfb dbus at-spi2-core python3-pyatspi fonts-dejavu-core imagemagick
+  libssl-dev openssl ca-certificates
 )
 
 # Installs whatever of ZELM_PACKAGES is missing (Debian, as root, non-interactive).

@@ -2,10 +2,15 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -91,6 +96,9 @@ ScriptStep ExpectClose() {
 ScriptStep Accept() {
     return {ScriptStep::Kind::Accept, {}, {}, 0};
 }
+ScriptStep StartTls(const TlsIdentity& identity) {
+    return {ScriptStep::Kind::StartTls, {}, {}, 0, identity};
+}
 
 } // namespace script
 
@@ -152,6 +160,11 @@ int FakeServer::Connections() const {
 }
 
 void FakeServer::Run() {
+    // TLS writes to a client that has gone must fail, not kill the test with SIGPIPE.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     bool ok = AcceptConnection();
     for (std::size_t i = 0; ok && i < m_script.size(); ++i) {
         ok = RunStep(m_script[i]);
@@ -211,6 +224,8 @@ bool FakeServer::RunStep(const ScriptStep& step) {
     switch (step.kind) {
     case Kind::Send:
         return SendAll(step.bytes);
+    case Kind::StartTls:
+        return BeginTls(step.identity);
     case Kind::SendSegments:
         for (std::size_t i = 0; i < step.segments.size(); ++i) {
             if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
@@ -302,10 +317,9 @@ bool FakeServer::ReadSome(int waitMs, bool& closed) {
         }
     }
     closed = false;
-    pollfd entry{m_fd, POLLIN, 0};
-    if (::poll(&entry, 1, waitMs) <= 0) return true;
+    if (!Readable(waitMs)) return true;
     char buffer[65536];
-    const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+    const long got = RecvSome(buffer, sizeof buffer, true);
     if (got <= 0) {
         closed = true;
         return true;
@@ -319,6 +333,15 @@ bool FakeServer::ReadSome(int waitMs, bool& closed) {
 bool FakeServer::SendAll(const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
+        if (m_ssl) {
+            std::size_t written = 0;
+            if (SSL_write_ex(m_ssl, bytes.data() + done, bytes.size() - done, &written) != 1) {
+                Fail("TLS send failed");
+                return false;
+            }
+            done += written;
+            continue;
+        }
         const ssize_t sent = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (sent < 0) {
             if (errno == EINTR) continue;
@@ -330,8 +353,72 @@ bool FakeServer::SendAll(const std::string& bytes) {
     return true;
 }
 
+bool FakeServer::BeginTls(const TlsIdentity& identity) {
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    BIO* certificateIn = BIO_new_mem_buf(identity.certificatePem.data(),
+                                         static_cast<int>(identity.certificatePem.size()));
+    BIO* keyIn = BIO_new_mem_buf(identity.keyPem.data(), static_cast<int>(identity.keyPem.size()));
+    X509* certificate = PEM_read_bio_X509(certificateIn, nullptr, nullptr, nullptr);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyIn, nullptr, nullptr, nullptr);
+    const bool loaded = context && certificate && key &&
+                        SSL_CTX_use_certificate(context, certificate) == 1 &&
+                        SSL_CTX_use_PrivateKey(context, key) == 1;
+    X509_free(certificate);
+    EVP_PKEY_free(key);
+    BIO_free(certificateIn);
+    BIO_free(keyIn);
+    if (!loaded) {
+        SSL_CTX_free(context);
+        Fail("cannot load the TLS identity");
+        return false;
+    }
+    m_ssl = SSL_new(context);
+    // The session holds its own reference to the context.
+    SSL_CTX_free(context);
+    // Bytes the client sent before the handshake are part of it; none may sit unread here.
+    m_pending.clear();
+    SSL_set_fd(m_ssl, m_fd);
+    // The socket blocks; its time limit keeps a client that stops mid-handshake from hanging
+    // the server.
+    timeval limit{m_readLimitMs / 1000, (m_readLimitMs % 1000) * 1000};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    if (SSL_accept(m_ssl) != 1) {
+        char text[256] = "handshake failed";
+        if (const unsigned long code = ERR_get_error()) ERR_error_string_n(code, text, sizeof text);
+        ERR_clear_error();
+        Fail(std::string("TLS: ") + text);
+        return false;
+    }
+    return true;
+}
+
+bool FakeServer::Readable(int waitMs) {
+    if (m_ssl && SSL_pending(m_ssl) > 0) return true;
+    pollfd entry{m_fd, POLLIN, 0};
+    return ::poll(&entry, 1, waitMs) > 0;
+}
+
+long FakeServer::RecvSome(char* buffer, std::size_t size, bool wait) {
+    if (m_ssl) {
+        if (!wait && !Readable(0)) return -1;
+        std::size_t got = 0;
+        if (SSL_read_ex(m_ssl, buffer, size, &got) == 1) return static_cast<long>(got);
+        // The client's closing alert or a plain close: the end of the connection.
+        ERR_clear_error();
+        return 0;
+    }
+    return ::recv(m_fd, buffer, size, wait ? 0 : MSG_DONTWAIT);
+}
+
 void FakeServer::CloseConnection(bool reset) {
     if (m_fd < 0) return;
+    if (m_ssl) {
+        if (!reset) SSL_shutdown(m_ssl);
+        SSL_free(m_ssl);
+        m_ssl = nullptr;
+        ERR_clear_error();
+    }
     if (reset) {
         // A zero linger time makes close send a reset instead of the orderly end.
         linger option{1, 0};
@@ -357,10 +444,9 @@ void FakeServer::Drain() {
             std::lock_guard lock(m_mutex);
             if (m_stop) break;
         }
-        pollfd entry{m_fd, POLLIN, 0};
-        if (::poll(&entry, 1, kSliceMs) <= 0) continue;
+        if (!Readable(kSliceMs)) continue;
         char buffer[65536];
-        const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+        const long got = RecvSome(buffer, sizeof buffer, true);
         if (got <= 0) {
             closed = true;
             break;
@@ -371,7 +457,7 @@ void FakeServer::Drain() {
     // Whatever arrived just before the stop is recorded too.
     char buffer[65536];
     for (;;) {
-        const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        const long got = RecvSome(buffer, sizeof buffer, false);
         if (got <= 0) break;
         std::lock_guard lock(m_mutex);
         m_received.back().append(buffer, static_cast<std::size_t>(got));

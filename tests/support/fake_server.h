@@ -6,6 +6,10 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/test_certificates.h"
+
+struct ssl_st;
+
 // A scripted server for protocol tests: a real TCP listener on 127.0.0.1 that plays a list of
 // steps ("send these bytes", "the client must send exactly these bytes", "wait", "close") and
 // records everything its clients send. It understands nothing of POP3 or SMTP; it only plays
@@ -24,7 +28,8 @@ struct ScriptStep {
         Close,
         Reset,
         ExpectClose,
-        Accept
+        Accept,
+        StartTls
     };
     Kind kind = Kind::Send;
     /// The bytes to send or expect, or the pattern ReadUntil waits for.
@@ -33,6 +38,8 @@ struct ScriptStep {
     std::vector<std::string> segments;
     /// Milliseconds of a Wait, Silent or the gap between segments.
     int ms = 0;
+    /// The certificate and key a StartTls step presents.
+    TlsIdentity identity = {};
 };
 
 namespace script {
@@ -57,6 +64,9 @@ ScriptStep Reset();
 ScriptStep ExpectClose();
 /// Closes any open connection and accepts the next one.
 ScriptStep Accept();
+/// The server's side of a TLS handshake, presenting identity; every later step of the
+/// connection is encrypted. The step fails when the handshake does.
+ScriptStep StartTls(const TlsIdentity& identity);
 } // namespace script
 
 /// Plays a script to the clients that connect to it, in a thread of its own.
@@ -94,6 +104,12 @@ private:
     bool FillUntil(std::size_t minimum, const std::string& pattern, int limitMs, bool stopOnClose);
     bool ReadSome(int waitMs, bool& closed);
     bool SendAll(const std::string& bytes);
+    bool BeginTls(const TlsIdentity& identity);
+    // One read of the connection, through TLS once it is started: the byte count, 0 when the
+    // client closed, -1 on an error.
+    long RecvSome(char* buffer, std::size_t size, bool wait);
+    // Whether bytes can be read now, or within waitMs.
+    bool Readable(int waitMs);
     void CloseConnection(bool reset);
     void Fail(const std::string& why);
     void Drain();
@@ -102,6 +118,7 @@ private:
     int m_readLimitMs;
     int m_listenFd = -1;
     int m_fd = -1;
+    ::ssl_st* m_ssl = nullptr;
     int m_port = 0;
     // Bytes received on the current connection and not yet taken by a step.
     std::string m_pending;
