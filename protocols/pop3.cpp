@@ -22,6 +22,12 @@ bool HasLineBreak(const std::string& text) {
     return text.find_first_of("\r\n") != std::string::npos;
 }
 
+// Bytes after the reply's first line: before a switch to TLS they could only be meant to be
+// taken as the encrypted server's answers.
+bool HasMoreThanOneLine(const std::string& reply) {
+    return reply.find("\r\n") + 2 < reply.size();
+}
+
 // Reads a reply. A socket failure is swallowed as the `Pop3` connection's error handler
 // does: the connection is closed, the cause logged, and the empty reply fails the judgement,
 // so each operation takes its own failure path.
@@ -149,9 +155,29 @@ bool Pop3Open(Pop3Client& pop3, const std::string& userId, const std::string& pa
         context.interactiveMode = false;
         return false;
     };
+    // A conversation that was to be encrypted and cannot be ends here, before the login.
+    const auto unsecured = [&](const std::string& prefix, const std::string& reply) {
+        pop3.connection.Close();
+        return refused(prefix, reply);
+    };
+    const auto startTls = [&] {
+        try {
+            pop3.connection.StartTls(pop3.certFingerprint);
+            return true;
+        } catch (const SocketError& error) {
+            return unsecured("Pop3 TLS: ", error.what());
+        }
+    };
 
+    if (pop3.security == ConnectionSecurity::Tls && !startTls()) return false;
     std::string reply = Read(pop3, false);
     if (!IsOk(reply)) return refused("Pop3 Open: ", reply);
+
+    if (pop3.security == ConnectionSecurity::StartTls) {
+        reply = Exchange(pop3, "STLS\r\n");
+        if (!IsOk(reply) || HasMoreThanOneLine(reply)) return unsecured("Pop3 STLS: ", reply);
+        if (!startTls()) return false;
+    }
 
     // A line break in a stored value would put a second command on the wire.
     if (HasLineBreak(userId)) return refused("Pop3 USER: ", "not sent, the user id holds CR or LF");

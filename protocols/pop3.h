@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/engine_context.h"
+#include "protocols/tls.h"
 #include "protocols/transport.h"
 
 // The POP3 client: one operation per command, each sending the command, reading and judging
@@ -27,6 +28,10 @@ public:
     EngineContext& context;
     /// The `Pop3` connection; the caller sets its endpoint and port before Pop3Open.
     Connection connection;
+    /// How Pop3Open protects the conversation; the caller sets it with the endpoint.
+    ConnectionSecurity security = ConnectionSecurity::None;
+    /// SHA-256 fingerprint of a server certificate the user accepted ("" for none).
+    std::string certFingerprint;
 
     /// Messages in the mailbox from STAT (0 when STAT failed).
     int messageTotal = 0;
@@ -47,8 +52,10 @@ public:
 };
 
 /// Connects and logs in with USER and PASS, then reads the message total with STAT. True once
-/// PASS was accepted (a failed STAT leaves messageTotal 0). The connection may stay open after
-/// a false result; the caller checks and ends it.
+/// PASS was accepted (a failed STAT leaves messageTotal 0). With TLS asked for, the connection
+/// is encrypted before USER (from the first byte, or after STLS) or the conversation ends
+/// there, closed, with the reason reported: USER and PASS never go out unencrypted then. The
+/// connection may stay open after another false result; the caller checks and ends it.
 bool Pop3Open(Pop3Client& pop3, const std::string& userId, const std::string& password);
 /// TOP n 0: fills headerLines and calls the header parser. False when the reply was refused.
 bool Pop3Top(Pop3Client& pop3, int n);
