@@ -101,7 +101,7 @@ private:
     EngineUi& m_ui;
 };
 
-/// Encodes up to 57 bytes as one base64 line with "=" padding.
+/// Encodes bytes as one base64 line with "=" padding (attachments give it 57 at a time).
 std::string EncodeLine(const unsigned char* bytes, std::size_t count) {
     std::string line((count + 2) / 3 * 4, '=');
     std::size_t out = 0;
@@ -207,6 +207,10 @@ std::string SubstitutePlaceholders(const std::string& line, const MessageVariabl
 
 std::string SubstitutePlaceholders(const std::string& line, const MessageVariables& variables) {
     return SubstitutePlaceholders(line, variables, std::time(nullptr));
+}
+
+std::string EncodeBase64(std::string_view bytes) {
+    return EncodeLine(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 void EncodeFileBase64(const std::string& path, std::vector<std::string>& lines) {

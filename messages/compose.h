@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/engine_ui.h"
@@ -31,6 +32,9 @@ std::string SubstitutePlaceholders(const std::string& line, const MessageVariabl
                                    std::time_t now);
 /// SubstitutePlaceholders at the current time.
 std::string SubstitutePlaceholders(const std::string& line, const MessageVariables& variables);
+
+/// The bytes in base64 on one line, with "=" padding.
+std::string EncodeBase64(std::string_view bytes);
 
 /// Appends the file's bytes in base64 as lines of 76 characters (the last one shorter); an
 /// empty file adds nothing. Throws ZelmError when the file cannot be opened or read.

@@ -1,7 +1,9 @@
 #include "protocols/smtp.h"
 
 #include "core/string_helpers.h"
+#include "messages/compose.h"
 #include "protocols/outbox.h"
+#include "protocols/smtp_capabilities.h"
 
 namespace zelm {
 
@@ -66,9 +68,48 @@ public:
         } catch (const SocketError& error) {
             return SocketFailure(error, errorPrefix);
         }
-        if (reply.starts_with(accepted)) return true;
+        if (reply.starts_with(accepted)) {
+            m_lastReply = std::move(reply);
+            return true;
+        }
         Rejected(reply, errorPrefix);
         return false;
+    }
+
+    /// HELO as ever, or with TLS or AUTH: EHLO, STARTTLS when asked for and AUTH when enabled.
+    bool Greet() {
+        const ConnectionSecurity security = m_sender.security;
+        if (security == ConnectionSecurity::None && !m_sender.authEnabled)
+            return Step("HELO " + m_sender.host + "\r\n", "250", "SMTP HELO: ");
+        std::optional<SmtpCapabilities> offered = Ehlo();
+        if (!offered) return false;
+        if (security == ConnectionSecurity::StartTls) {
+            if (!offered->startTls)
+                return Refuse("the server does not offer STARTTLS", "SMTP STARTTLS: ");
+            if (!Step("STARTTLS\r\n", "220", "SMTP STARTTLS: ")) return false;
+            if (!EndsWithItsLastLine(m_lastReply)) {
+                // Bytes after the reply could only be meant to pass for the encrypted
+                // server's answers.
+                m_broken = true;
+                return Refuse("data after the reply, TLS not started: " + m_lastReply,
+                              "SMTP STARTTLS: ");
+            }
+            if (!StartTls()) return false;
+            // What the server offered before TLS counts no more (RFC 3207).
+            offered = Ehlo();
+            if (!offered) return false;
+        }
+        return !m_sender.authEnabled || Authenticate(*offered);
+    }
+
+    /// Switches the connection to TLS; a failure ends the dialogue without QUIT.
+    bool StartTls() {
+        try {
+            m_sender.smtp.StartTls(m_sender.certFingerprint);
+            return true;
+        } catch (const SocketError& error) {
+            return SocketFailure(error, "SMTP TLS: ");
+        }
     }
 
     /// The message lines, dot-stuffed, in large writes, then the final dot and its reply.
@@ -124,6 +165,54 @@ public:
     }
 
 private:
+    std::optional<SmtpCapabilities> Ehlo() {
+        if (!Step("EHLO " + m_sender.host + "\r\n", "250", "SMTP EHLO: ")) return std::nullopt;
+        return ParseEhloCapabilities(m_lastReply);
+    }
+
+    /// AUTH PLAIN, else AUTH LOGIN, as offered; the credentials go out encrypted only, unless
+    /// the user allowed a plain connection to a server on loopback.
+    bool Authenticate(const SmtpCapabilities& offered) {
+        const Connection& smtp = m_sender.smtp;
+        if (!smtp.Encrypted() && !(m_sender.plainAuthOnLoopback && smtp.PeerIsLoopback()))
+            return Refuse("not sent, the connection is not encrypted", "SMTP AUTH: ");
+        const std::string& user = m_sender.authUserId;
+        const std::string& password = m_sender.authPassword;
+        if (offered.OffersAuth("PLAIN")) {
+            const std::string credentials = std::string(1, '\0') + user + '\0' + password;
+            return Step("AUTH PLAIN " + EncodeBase64(credentials) + "\r\n", "235", "SMTP AUTH: ");
+        }
+        if (offered.OffersAuth("LOGIN")) {
+            return Step("AUTH LOGIN\r\n", "334", "SMTP AUTH: ") &&
+                   Step(EncodeBase64(user) + "\r\n", "334", "SMTP AUTH: ") &&
+                   Step(EncodeBase64(password) + "\r\n", "235", "SMTP AUTH: ");
+        }
+        std::string mechanisms;
+        for (const auto& mechanism : offered.authMechanisms)
+            mechanisms += " " + mechanism;
+        return Refuse(mechanisms.empty()
+                          ? "the server offers no AUTH"
+                          : "the server offers neither PLAIN nor LOGIN, only" + mechanisms,
+                      "SMTP AUTH: ");
+    }
+
+    /// The reply ends with its first line that is not a continuation ("220-").
+    static bool EndsWithItsLastLine(const std::string& reply) {
+        for (std::size_t start = 0;;) {
+            const std::size_t end = reply.find("\r\n", start);
+            if (end == std::string::npos) return true;
+            const bool continued = end >= start + 4 && reply[start + 3] == '-';
+            if (!continued) return end + 2 == reply.size();
+            start = end + 2;
+        }
+    }
+
+    /// A step this side does not take: the reason stands in for the server's reply.
+    bool Refuse(const std::string& reason, const char* errorPrefix) {
+        Rejected(reason, errorPrefix);
+        return false;
+    }
+
     void Rejected(const std::string& reply, const char* errorPrefix) {
         m_log.WriteSessionLine(" - msg to " + m_recipientText + " not sent: " + reply + m_suffix);
         m_log.WriteErrorLine(errorPrefix + reply);
@@ -140,6 +229,7 @@ private:
     SessionLog& m_log;
     std::string m_recipientText;
     std::string m_suffix;
+    std::string m_lastReply;
     bool m_broken = false;
 };
 
@@ -210,8 +300,8 @@ void SmtpSendMessage(SmtpSender& sender, const std::vector<std::string>& recipie
 
     Dialogue dialogue(sender, recipientText, suffix);
     bool accepted =
-        dialogue.Step("", "220", "SMTP Open: ") &&
-        dialogue.Step("HELO " + sender.host + "\r\n", "250", "SMTP HELO: ") &&
+        (sender.security != ConnectionSecurity::Tls || dialogue.StartTls()) &&
+        dialogue.Step("", "220", "SMTP Open: ") && dialogue.Greet() &&
         dialogue.Step("MAIL FROM:<" + sender.senderAddress + ">\r\n", "250", "SMTP FROM: ");
     for (std::size_t i = 0; accepted && i < envelope.size(); ++i)
         accepted = dialogue.Step("RCPT TO:<" + envelope[i] + ">\r\n", "250", "SMTP TO: ");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/engine_context.h"
+#include "protocols/tls.h"
 #include "protocols/transport.h"
 
 // The SMTP sender: one complete dialogue per message on the `SMTP` connection, with every
@@ -35,6 +36,17 @@ public:
     int port = 25;
     /// The bare envelope sender address, taken from the mailbox's "SMTPFrom".
     std::string senderAddress;
+    /// How the dialogue is protected; anything but None greets with EHLO.
+    ConnectionSecurity security = ConnectionSecurity::None;
+    /// SHA-256 fingerprint of a server certificate the user accepted ("" for none).
+    std::string certFingerprint;
+    /// Log in with AUTH (PLAIN, else LOGIN) after EHLO; only over an encrypted connection.
+    bool authEnabled = false;
+    /// The AUTH user name and password.
+    std::string authUserId;
+    std::string authPassword;
+    /// AUTH may go over an unencrypted connection when the server is on loopback (tests).
+    bool plainAuthOnLoopback = false;
     /// The number of the delivery attempt now being made (1 for a message sent at once).
     int attemptNumber = 1;
     /// The outcome of the last send.
@@ -49,9 +61,11 @@ std::optional<std::int32_t> ReadMaxAttempts(EngineUi& ui);
 std::string AttemptSuffix(int attemptNumber, std::optional<std::int32_t> maxAttempts);
 
 /// Sends one message (lines without line ends) to the recipients and sets sendStatus. Empty
-/// recipients and addresses holding CR or LF never reach the envelope. A failed dialogue is
-/// recorded once with RecordFailedAttempt. Throws ZelmError only when the outbox cannot be
-/// written.
+/// recipients and addresses holding CR or LF never reach the envelope. With TLS or AUTH the
+/// dialogue greets with EHLO; a connection that was to be encrypted and is not, or an AUTH
+/// that cannot go out encrypted, ends the dialogue before anything of the message is sent. A
+/// failed dialogue is recorded once with RecordFailedAttempt. Throws ZelmError only when the
+/// outbox cannot be written.
 void SmtpSendMessage(SmtpSender& sender, const std::vector<std::string>& recipients,
                      const std::vector<std::string>& message);
 
