@@ -72,6 +72,32 @@ inline constexpr const char* DeleteEnabled = "DeleteEnabled";
 inline constexpr const char* LimitMessageSizeEnabled = "LimitMessageSizeEnabled";
 /// Size limit in bytes (string, whole number).
 inline constexpr const char* LimitSize = "LimitSize";
+/// POP3 connection security: SecurityNone, SecurityStartTls or SecurityTls (string).
+inline constexpr const char* Pop3Security = "Pop3Security";
+/// SHA-256 fingerprint (hex) of a POP3 server certificate the user accepted (string).
+inline constexpr const char* Pop3CertFingerprint = "Pop3CertFingerprint";
+/// SMTP connection security: SecurityNone, SecurityStartTls or SecurityTls (string).
+inline constexpr const char* SMTPSecurity = "SMTPSecurity";
+/// SHA-256 fingerprint (hex) of an SMTP server certificate the user accepted (string).
+inline constexpr const char* SMTPCertFingerprint = "SMTPCertFingerprint";
+/// Log in to the SMTP server with AUTH (flag).
+inline constexpr const char* SMTPAuth = "SMTPAuth";
+/// SMTP user name for AUTH (string).
+inline constexpr const char* SMTPUserID = "SMTPUserID";
+/// SMTP password for AUTH, scrambled like Password (string).
+inline constexpr const char* SMTPPassword = "SMTPPassword";
+/// Allow AUTH over an unencrypted connection when the SMTP server is on this machine's
+/// loopback (flag; for test servers only).
+inline constexpr const char* SMTPPlainAuthLoopback = "SMTPPlainAuthLoopback";
+
+// The texts of Pop3Security and SMTPSecurity (compared without regard to case).
+
+/// Plain TCP, exactly as without the setting.
+inline constexpr const char* SecurityNone = "none";
+/// Plain TCP switched to TLS by the protocol's command (POP3 STLS, SMTP STARTTLS).
+inline constexpr const char* SecurityStartTls = "starttls";
+/// TLS from the first byte.
+inline constexpr const char* SecurityTls = "tls";
 
 // Filter values.
 
@@ -94,6 +120,16 @@ inline constexpr std::int32_t SessionCache = 100;
 inline constexpr std::int32_t SessionPort = 110;
 /// SMTP port when absent or not a number.
 inline constexpr std::int32_t SessionSMTPPort = 25;
+/// POP3 port when absent or not a number and Pop3Security is SecurityTls.
+inline constexpr std::int32_t SessionTlsPort = 995;
+/// SMTP port when absent or not a number and SMTPSecurity is SecurityTls.
+inline constexpr std::int32_t SessionSMTPTlsPort = 465;
+/// Pop3Security and SMTPSecurity when absent.
+inline constexpr const char* SessionSecurity = SecurityNone;
+/// SMTPAuth when absent.
+inline constexpr bool SessionSMTPAuth = false;
+/// SMTPPlainAuthLoopback when absent.
+inline constexpr bool SessionSMTPPlainAuthLoopback = false;
 /// Size limit when absent or not a number.
 inline constexpr std::int32_t SessionLimitSize = 30000;
 /// AcceptListEnabled when absent.

@@ -2,6 +2,7 @@
 
 #include "core/schema.h"
 #include "core/string_helpers.h"
+#include "core/zelm_error.h"
 #include "messages/header_summary.h"
 
 namespace zelm {
@@ -16,6 +17,18 @@ bool ReadFlag(ConfigStore& key, const char* name, bool defaultValue) {
 // Numbers are kept as typed; text that is not a number reads as the default.
 std::int32_t ReadNumber(ConfigStore& key, const char* name, std::int32_t defaultValue) {
     return key.ValueExists(name) ? TextToIntDef(key.ReadString(name), defaultValue) : defaultValue;
+}
+
+// Never taken as a plain connection: a text that is not understood stops the mailbox.
+ConnectionSecurity ReadSecurity(ConfigStore& key, const char* name) {
+    const std::string text = key.ReadString(name);
+    const auto security = ParseConnectionSecurity(text);
+    if (!security) {
+        throw ZelmError(std::string(name) + " \"" + text + "\" is none of \"" +
+                        schema::SecurityNone + "\", \"" + schema::SecurityStartTls + "\" and \"" +
+                        schema::SecurityTls + "\"");
+    }
+    return *security;
 }
 
 } // namespace
@@ -44,10 +57,25 @@ MailboxSettings ReadMailboxSettings(SettingsDb& db, const std::string& mailbox) 
     settings.host = key.ReadString(schema::Host);
     settings.userId = key.ReadString(schema::UserID);
     settings.password = UnscramblePassword(key.ReadString(schema::Password));
-    settings.port = ReadNumber(key, schema::Port, schema::SessionPort);
+    settings.pop3Security = ReadSecurity(key, schema::Pop3Security);
+    settings.pop3CertFingerprint = key.ReadString(schema::Pop3CertFingerprint);
+    settings.port =
+        ReadNumber(key, schema::Port,
+                   settings.pop3Security == ConnectionSecurity::Tls ? schema::SessionTlsPort
+                                                                    : schema::SessionPort);
     settings.smtpHost = key.ReadString(schema::SMTPHost);
     settings.smtpFrom = ExtractAddress(key.ReadString(schema::SMTPFrom));
-    settings.smtpPort = ReadNumber(key, schema::SMTPPort, schema::SessionSMTPPort);
+    settings.smtpSecurity = ReadSecurity(key, schema::SMTPSecurity);
+    settings.smtpCertFingerprint = key.ReadString(schema::SMTPCertFingerprint);
+    settings.smtpPort =
+        ReadNumber(key, schema::SMTPPort,
+                   settings.smtpSecurity == ConnectionSecurity::Tls ? schema::SessionSMTPTlsPort
+                                                                    : schema::SessionSMTPPort);
+    settings.smtpAuth = ReadFlag(key, schema::SMTPAuth, schema::SessionSMTPAuth);
+    settings.smtpUserId = key.ReadString(schema::SMTPUserID);
+    settings.smtpPassword = UnscramblePassword(key.ReadString(schema::SMTPPassword));
+    settings.smtpPlainAuthLoopback =
+        ReadFlag(key, schema::SMTPPlainAuthLoopback, schema::SessionSMTPPlainAuthLoopback);
     key.CloseKey();
     return settings;
 }

@@ -5,6 +5,7 @@
 
 #include "core/config_store.h"
 #include "core/schema.h"
+#include "protocols/tls.h"
 
 namespace zelm {
 
@@ -31,10 +32,22 @@ struct MailboxSettings {
     /// The bare sender address taken from "SMTPFrom".
     std::string smtpFrom;
     std::int32_t smtpPort = schema::SessionSMTPPort;
+    /// How the POP3 and SMTP conversations are protected, and the certificates accepted.
+    ConnectionSecurity pop3Security = ConnectionSecurity::None;
+    std::string pop3CertFingerprint;
+    ConnectionSecurity smtpSecurity = ConnectionSecurity::None;
+    std::string smtpCertFingerprint;
+    /// SMTP AUTH with its user name and decoded password.
+    bool smtpAuth = schema::SessionSMTPAuth;
+    std::string smtpUserId;
+    std::string smtpPassword;
+    /// AUTH may go over a plain connection to a server on loopback.
+    bool smtpPlainAuthLoopback = schema::SessionSMTPPlainAuthLoopback;
 };
 
 /// Reads a mailbox's settings afresh; absent values and numbers that are not numbers give the
-/// session's defaults. Throws ZelmError when the store cannot be read.
+/// session's defaults (an absent port of a "tls" mailbox: 995 or 465). Throws ZelmError when
+/// the store cannot be read, or a security value is none of "none", "starttls" and "tls".
 MailboxSettings ReadMailboxSettings(SettingsDb& db, const std::string& mailbox);
 
 } // namespace zelm

@@ -188,10 +188,19 @@ void ProcessMailbox(ProcessingSession& session) {
 
     pop3.connection.SetEndpoint(settings.host);
     pop3.connection.SetPort(settings.port);
-    session.smtp.host = settings.smtpHost;
-    session.smtp.port = settings.smtpPort;
-    session.smtp.senderAddress = settings.smtpFrom;
-    session.smtp.attemptNumber = 1;
+    pop3.security = settings.pop3Security;
+    pop3.certFingerprint = settings.pop3CertFingerprint;
+    SmtpSender& smtp = session.smtp;
+    smtp.host = settings.smtpHost;
+    smtp.port = settings.smtpPort;
+    smtp.senderAddress = settings.smtpFrom;
+    smtp.security = settings.smtpSecurity;
+    smtp.certFingerprint = settings.smtpCertFingerprint;
+    smtp.authEnabled = settings.smtpAuth;
+    smtp.authUserId = settings.smtpUserId;
+    smtp.authPassword = settings.smtpPassword;
+    smtp.plainAuthOnLoopback = settings.smtpPlainAuthLoopback;
+    smtp.attemptNumber = 1;
     // Never the previous mailbox's total, whatever STAT does.
     pop3.messageTotal = 0;
 
@@ -203,7 +212,7 @@ void ProcessMailbox(ProcessingSession& session) {
         return;
     }
     context.log.WriteSessionLine("Connected to " + context.currentMailbox);
-    SendPendingMail(session.smtp);
+    SendPendingMail(smtp);
     ConfigStore mailboxKey(context.settings);
     mailboxKey.OpenKey(MailboxKeyPath(context.currentMailbox), false);
     const int total = pop3.messageTotal;
