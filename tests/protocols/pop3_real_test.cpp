@@ -1,5 +1,5 @@
-// The POP3 client against the real Dovecot that scripts/test starts on loopback. Users u01 to
-// u08 belong to these tests.
+// The POP3 client against the real Dovecot that scripts/test starts on loopback, plain and
+// over TLS. Users u01 to u08 belong to these tests.
 #include "protocols/pop3.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <set>
 
 #include "tests/support/real_servers.h"
+#include "tests/support/test_certificates.h"
 #include "tests/support/test_home.h"
 
 namespace zelm {
@@ -196,6 +197,42 @@ TEST_F(Pop3RealU07, LargeMessageArrivesWhole) {
     ASSERT_TRUE(Pop3Retr(pop3, 1));
     EXPECT_EQ(env.home.Read("zelm.dat"), message);
     EXPECT_TRUE(Pop3Quit(pop3));
+}
+
+class Pop3RealU08 : public Pop3RealTest {
+protected:
+    Pop3RealU08() : Pop3RealTest("u08") {}
+};
+
+TEST_F(Pop3RealU08, BrowsingOverTlsAsTheInteractiveBrowserDoes) {
+    const test::TrustOnly trust(test::RealCaFile());
+    const std::string message = Message("secret", "over TLS\r\n");
+    mailbox.Drop(message);
+    const struct {
+        ConnectionSecurity security;
+        int port;
+    } ways[] = {{ConnectionSecurity::Tls, test::RealPop3sPort()},
+                {ConnectionSecurity::StartTls, test::RealPop3Port()}};
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.port);
+        env.context.interactiveMode = true;
+        env.context.connectionInUse = true;
+        pop3.security = way.security;
+        pop3.connection.SetEndpoint("localhost");
+        pop3.connection.SetPort(way.port);
+        ASSERT_TRUE(Pop3Open(pop3, mailbox.User(), test::kRealPassword)) << env.ui.messages.back();
+        EXPECT_TRUE(pop3.connection.Encrypted());
+        EXPECT_EQ(pop3.messageTotal, 1);
+        ASSERT_TRUE(Pop3Top(pop3, 1));
+        EXPECT_EQ(pop3.headerLines[2], "Subject: secret");
+        ASSERT_TRUE(Pop3Retr(pop3, 1));
+        EXPECT_EQ(env.home.Read("zelm.dat"), message);
+        EXPECT_TRUE(Pop3Quit(pop3));
+        EXPECT_FALSE(env.context.connectionInUse);
+        EXPECT_TRUE(env.context.interactiveMode);
+    }
+    EXPECT_TRUE(env.ui.messages.empty());
+    EXPECT_TRUE(env.ui.errorLines.empty());
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "messages/compose.h"
 #include "messages/data_file.h"
 #include "tests/support/real_servers.h"
+#include "tests/support/test_certificates.h"
 #include "tests/support/test_home.h"
 
 namespace zelm {
@@ -116,6 +117,45 @@ TEST_F(SmtpRealTest, MessageWithoutAnyAddressIsRefusedAtDataAndKept) {
     const auto files = ListOutboxFiles(OutboxFolder(env.context.programDir, "real"));
     ASSERT_EQ(files.size(), 1u);
     EXPECT_TRUE(ReadOutboxMessage(files[0]).recipients.empty());
+}
+
+TEST_F(SmtpRealTest, DeliversOverStartTlsAndImplicitTlsWithAuth) {
+    const test::TrustOnly trust(test::RealCaFile());
+    sender.authEnabled = true;
+    sender.authUserId = test::kRealSmtpUser;
+    sender.authPassword = test::kRealSmtpPassword;
+    const struct {
+        ConnectionSecurity security;
+        int port;
+    } ways[] = {{ConnectionSecurity::StartTls, test::RealSmtpStartTlsPort()},
+                {ConnectionSecurity::Tls, test::RealSmtpsPort()}};
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.port);
+        sender.security = way.security;
+        sender.port = way.port;
+        const std::string marker = Marker("tls");
+        const std::vector<std::string> message = {marker, "Subject: tls", "", ".dot", "body"};
+        SmtpSendMessage(sender, {"one@example.com"}, message);
+        EXPECT_EQ(sender.sendStatus, SendStatus::Sent);
+        const auto received = test::WaitForSpoolMessages(marker, 1);
+        ASSERT_EQ(received.size(), 1u);
+        EXPECT_EQ(received[0].data, JoinListValue(message));
+    }
+    EXPECT_TRUE(env.ui.errorLines.empty());
+}
+
+TEST_F(SmtpRealTest, WrongSmtpPasswordIsARefusedAuth) {
+    const test::TrustOnly trust(test::RealCaFile());
+    sender.security = ConnectionSecurity::Tls;
+    sender.port = test::RealSmtpsPort();
+    sender.authEnabled = true;
+    sender.authUserId = test::kRealSmtpUser;
+    sender.authPassword = "wrong";
+    SmtpSendMessage(sender, {"one@example.com"}, {Marker("wrong-auth"), "", "x"});
+    EXPECT_EQ(sender.sendStatus, SendStatus::Failed);
+    ASSERT_EQ(env.ui.errorLines.size(), 1u);
+    EXPECT_EQ(env.ui.errorLines[0].substr(21, 15), "SMTP AUTH: 535 ") << env.ui.errorLines[0];
+    EXPECT_EQ(ListOutboxFiles(OutboxFolder(env.context.programDir, "real")).size(), 1u);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -17,10 +18,12 @@
 #include "session/session.h"
 #include "session/session_driver.h"
 #include "tests/support/real_servers.h"
+#include "tests/support/test_certificates.h"
 #include "tests/support/test_home.h"
 
 // Whole sessions against the real Dovecot (users u25 to u36) and the real SMTP sink: screening
-// responses and filter actions as a user meets them, checked on the servers' side.
+// responses and filter actions as a user meets them, checked on the servers' side, plain and
+// over TLS.
 namespace zelm {
 namespace {
 
@@ -265,6 +268,49 @@ TEST_F(EngineEndToEndTest, ForwardToSenderAndAnotherAddress) {
     EXPECT_EQ(spool[0].recipients, (std::vector<std::string>{sender, other}));
     EXPECT_EQ(spool[0].data.rfind("From: Sender <" + sender + ">\r\n", 0), 0U);
     EXPECT_EQ(mailbox.Count(), 1U);
+}
+
+// The secure set-up of a provider account: POP3 over TLS (from the first byte, or STLS) and the
+// forward sent with AUTH over STARTTLS or TLS from the first byte.
+TEST_F(EngineEndToEndTest, SecureMailboxesReadAndForwardOverTls) {
+    const test::TrustOnly trust(test::RealCaFile());
+    const struct {
+        const char* user;
+        const char* pop3Security;
+        int pop3Port;
+        const char* smtpSecurity;
+        int smtpPort;
+    } ways[] = {{"u35", "tls", test::RealPop3sPort(), "starttls", test::RealSmtpStartTlsPort()},
+                {"u36", "starttls", test::RealPop3Port(), "tls", test::RealSmtpsPort()}};
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.user);
+        t.ui.sessionLines.clear();
+        // Another user's message may carry the same id: start with an empty Cache.
+        std::remove(DataFilePath(t.home.Path(), kMailbox).c_str());
+        const auto mailbox = UseMailbox(way.user);
+        Set(schema::Host, "localhost");
+        Set(schema::Pop3Security, way.pop3Security);
+        Set(schema::Port, std::to_string(way.pop3Port));
+        Set(schema::SMTPHost, "localhost");
+        Set(schema::SMTPSecurity, way.smtpSecurity);
+        Set(schema::SMTPPort, std::to_string(way.smtpPort));
+        SetFlag(schema::SMTPAuth, true);
+        Set(schema::SMTPUserID, test::kRealSmtpUser);
+        Set(schema::SMTPPassword, ScramblePassword(test::kRealSmtpPassword));
+        const auto token = UniqueToken("tls");
+        const std::string sender = "from-" + token + "@example.net";
+        mailbox.Drop(MessageText("Sender <" + sender + ">", token));
+        AddFilter(std::string("fwd-") + way.user, token, "Fwd to: {From}\r\n");
+
+        Run();
+
+        EXPECT_EQ(MessageTexts(),
+                  (std::vector<std::string>{" Msg: Sender <" + sender + ">(" + token + ")",
+                                            " - sent msg to " + sender}));
+        const auto spool = test::WaitForSpoolMessages(token, 1);
+        ASSERT_EQ(spool.size(), 1U);
+        EXPECT_EQ(spool[0].recipients, (std::vector<std::string>{sender}));
+    }
 }
 
 TEST_F(EngineEndToEndTest, SendMsgAttachmentDecodesByteForByte) {

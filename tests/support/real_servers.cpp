@@ -48,8 +48,24 @@ int RealPop3Port() {
     return RequiredPort("ZELM_TEST_POP3_PORT");
 }
 
+int RealPop3sPort() {
+    return RequiredPort("ZELM_TEST_POP3S_PORT");
+}
+
 int RealSmtpPort() {
     return RequiredPort("ZELM_TEST_SMTP_PORT");
+}
+
+int RealSmtpStartTlsPort() {
+    return RequiredPort("ZELM_TEST_SMTP_STARTTLS_PORT");
+}
+
+int RealSmtpsPort() {
+    return RequiredPort("ZELM_TEST_SMTPS_PORT");
+}
+
+std::string RealCaFile() {
+    return RequiredVariable("ZELM_TEST_CA_FILE");
 }
 
 std::string RealMailRoot() {

@@ -9,10 +9,18 @@
 // gtest reports the exception as the test's failure.
 namespace zelm::test {
 
-/// Dovecot's POP3 port (ZELM_TEST_POP3_PORT).
+/// Dovecot's POP3 port (ZELM_TEST_POP3_PORT); it offers STLS.
 int RealPop3Port();
+/// Dovecot's POP3 port with TLS from the first byte (ZELM_TEST_POP3S_PORT).
+int RealPop3sPort();
 /// The SMTP sink's port (ZELM_TEST_SMTP_PORT).
 int RealSmtpPort();
+/// The sink requiring STARTTLS and then AUTH (ZELM_TEST_SMTP_STARTTLS_PORT).
+int RealSmtpStartTlsPort();
+/// The sink with TLS from the first byte, requiring AUTH (ZELM_TEST_SMTPS_PORT).
+int RealSmtpsPort();
+/// The CA that signed the servers' certificate for localhost and 127.0.0.1 (ZELM_TEST_CA_FILE).
+std::string RealCaFile();
 /// The folder holding user uNN's maildir as uNN/Maildir (ZELM_TEST_MAILROOT).
 std::string RealMailRoot();
 /// The SMTP sink's spool folder (ZELM_TEST_SMTP_SPOOL).
@@ -20,6 +28,9 @@ std::string RealSmtpSpool();
 
 /// The password of every Dovecot test user.
 inline constexpr const char* kRealPassword = "pw";
+/// The one user the SMTP sinks with AUTH accept, and its password.
+inline constexpr const char* kRealSmtpUser = "smtpuser";
+inline constexpr const char* kRealSmtpPassword = "smtppw";
 
 /// One Dovecot test user's maildir. Each test takes users of its own, so tests can run in
 /// parallel.

@@ -1,10 +1,16 @@
 # Real POP3 (Dovecot) and SMTP (aiosmtpd) servers on loopback for the tests; sourced by
 # scripts/test and scripts/bench. Ports are picked at run time.
-#   ZELM_TEST_POP3_PORT   Dovecot's POP3 port; users u01..u40, password "pw"
+#   ZELM_TEST_POP3_PORT   Dovecot's POP3 port (STLS offered); users u01..u40, password "pw"
+#   ZELM_TEST_POP3S_PORT  Dovecot's POP3 port with TLS from the first byte
 #   ZELM_TEST_MAILROOT    user uNN's maildir is $ZELM_TEST_MAILROOT/uNN/Maildir (owned by nobody)
-#   ZELM_TEST_SMTP_PORT   the SMTP sink's port
+#   ZELM_TEST_SMTP_PORT   the SMTP sink's port (plain, no AUTH)
+#   ZELM_TEST_SMTP_STARTTLS_PORT  the sink requiring STARTTLS, then AUTH as smtpuser/smtppw
+#   ZELM_TEST_SMTPS_PORT  the sink with TLS from the first byte, requiring AUTH
 #   ZELM_TEST_SMTP_SPOOL  every received message is NNNNNN.eml (the data) + NNNNNN.env
 #                         (line 1 MAIL FROM, then one RCPT TO per line)
+#   ZELM_TEST_CA_FILE     the CA that signed the servers' certificate (CN localhost,
+#                         DNS:localhost, IP:127.0.0.1), made anew each run; SSL_CERT_FILE
+#                         points at it, so every client of the run trusts it and nothing else
 # shellcheck shell=bash
 
 _zelm_support_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -30,6 +36,20 @@ start_test_servers() {
   chmod 755 "$ZELM_TEST_ROOT"
   export ZELM_TEST_ROOT
 
+  # A CA and a server certificate for this run only.
+  local tls=$ZELM_TEST_ROOT/tls
+  mkdir -p "$tls"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Zelm Test CA" \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+    -keyout "$tls/ca.key" -out "$tls/ca.pem" 2>/dev/null
+  openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" \
+    -keyout "$tls/server.key" -out "$tls/server.csr" 2>/dev/null
+  printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n' >"$tls/ext"
+  openssl x509 -req -in "$tls/server.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" \
+    -CAcreateserial -days 2 -extfile "$tls/ext" -out "$tls/server.pem" 2>/dev/null
+  export ZELM_TEST_CA_FILE=$tls/ca.pem
+  export SSL_CERT_FILE=$ZELM_TEST_CA_FILE
+
   # Dovecot: its own configuration, passwd-file and maildirs; mail belongs to nobody because
   # Dovecot refuses uid 0.
   local dov=$ZELM_TEST_ROOT/dovecot
@@ -45,8 +65,9 @@ start_test_servers() {
   done
   chown -R 65534:65534 "$ZELM_TEST_MAILROOT"
   chmod -R 777 "$ZELM_TEST_MAILROOT"
-  export ZELM_TEST_POP3_PORT
+  export ZELM_TEST_POP3_PORT ZELM_TEST_POP3S_PORT
   ZELM_TEST_POP3_PORT=$(_zelm_free_port)
+  ZELM_TEST_POP3S_PORT=$(_zelm_free_port)
   cat >"$dov/dovecot.conf" <<CONF
 protocols = pop3
 listen = 127.0.0.1
@@ -54,7 +75,11 @@ base_dir = $dov/base
 state_dir = $dov/state
 log_path = $dov/dovecot.log
 info_log_path = $dov/dovecot.log
-ssl = no
+# Loopback counts as secure to Dovecot, so a plain login still works there: the tests of plain
+# mailboxes keep passing, and the TLS tests check what the client sends, not what it refuses.
+ssl = required
+ssl_cert = <$tls/server.pem
+ssl_key = <$tls/server.key
 disable_plaintext_auth = no
 auth_mechanisms = plain
 auth_failure_delay = 0
@@ -69,7 +94,9 @@ service pop3-login {
     port = $ZELM_TEST_POP3_PORT
   }
   inet_listener pop3s {
-    port = 0
+    address = 127.0.0.1
+    port = $ZELM_TEST_POP3S_PORT
+    ssl = yes
   }
 }
 service imap-login {
@@ -101,15 +128,24 @@ CONF
   # SMTP: aiosmtpd writing what it receives into the spool.
   export ZELM_TEST_SMTP_SPOOL=$ZELM_TEST_ROOT/smtp-spool
   mkdir -p "$ZELM_TEST_SMTP_SPOOL"
-  export ZELM_TEST_SMTP_PORT
+  export ZELM_TEST_SMTP_PORT ZELM_TEST_SMTP_STARTTLS_PORT ZELM_TEST_SMTPS_PORT
   ZELM_TEST_SMTP_PORT=$(_zelm_free_port)
-  /usr/bin/python3 "$_zelm_support_dir/smtp_sink.py" "$ZELM_TEST_SMTP_PORT" "$ZELM_TEST_SMTP_SPOOL" \
-    >"$ZELM_TEST_ROOT/smtp.log" 2>&1 &
+  ZELM_TEST_SMTP_STARTTLS_PORT=$(_zelm_free_port)
+  ZELM_TEST_SMTPS_PORT=$(_zelm_free_port)
+  /usr/bin/python3 "$_zelm_support_dir/smtp_sink.py" "$ZELM_TEST_SMTP_SPOOL" \
+    "$ZELM_TEST_SMTP_PORT" "$ZELM_TEST_SMTP_STARTTLS_PORT" "$ZELM_TEST_SMTPS_PORT" \
+    "$tls/server.pem" "$tls/server.key" >"$ZELM_TEST_ROOT/smtp.log" 2>&1 &
   ZELM_TEST_SMTP_PID=$!
 
-  _zelm_wait_port "$ZELM_TEST_POP3_PORT" || { cat "$dov"/*.log >&2; return 1; }
-  _zelm_wait_port "$ZELM_TEST_SMTP_PORT" || { cat "$ZELM_TEST_ROOT/smtp.log" >&2; return 1; }
-  echo "Test servers: POP3 127.0.0.1:$ZELM_TEST_POP3_PORT, SMTP 127.0.0.1:$ZELM_TEST_SMTP_PORT"
+  local port
+  for port in "$ZELM_TEST_POP3_PORT" "$ZELM_TEST_POP3S_PORT"; do
+    _zelm_wait_port "$port" || { cat "$dov"/*.log >&2; return 1; }
+  done
+  for port in "$ZELM_TEST_SMTP_PORT" "$ZELM_TEST_SMTP_STARTTLS_PORT" "$ZELM_TEST_SMTPS_PORT"; do
+    _zelm_wait_port "$port" || { cat "$ZELM_TEST_ROOT/smtp.log" >&2; return 1; }
+  done
+  echo "Test servers on 127.0.0.1: POP3 $ZELM_TEST_POP3_PORT, POP3S $ZELM_TEST_POP3S_PORT," \
+    "SMTP $ZELM_TEST_SMTP_PORT, STARTTLS $ZELM_TEST_SMTP_STARTTLS_PORT, SMTPS $ZELM_TEST_SMTPS_PORT"
 }
 
 stop_test_servers() {
