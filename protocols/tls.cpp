@@ -150,6 +150,9 @@ std::optional<ConnectionSecurity> ParseConnectionSecurity(std::string_view text)
 }
 
 std::string NormalizedFingerprint(std::string_view text) {
+    // "sha256 Fingerprint=AB:..." as openssl prints it: the words before "=" hold hex letters.
+    const std::size_t equals = text.rfind('=');
+    if (equals != std::string_view::npos) text.remove_prefix(equals + 1);
     std::string hex;
     for (const char c : text) {
         if (c >= '0' && c <= '9') hex += c;

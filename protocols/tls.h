@@ -28,8 +28,9 @@ enum class ConnectionSecurity {
 /// nullopt for any other text, which must never be taken as a plain connection.
 std::optional<ConnectionSecurity> ParseConnectionSecurity(std::string_view text);
 
-/// The SHA-256 fingerprint text of a certificate as the logs show it ("AB:01:..."), reduced
-/// to its hex digits in upper case, so a fingerprint copied in either form compares equal.
+/// A SHA-256 fingerprint text reduced to its hex digits in upper case, so one copied as the
+/// logs show it ("AB:01:..."), as plain hex in either case, or as openssl prints it
+/// ("sha256 Fingerprint=AB:01:...") compares equal.
 std::string NormalizedFingerprint(std::string_view text);
 
 struct SocketBio;

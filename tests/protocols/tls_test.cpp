@@ -191,6 +191,14 @@ INSTANTIATE_TEST_SUITE_P(
                                        "handshake failed: "}),
     [](const auto& param) { return std::string(param.param.name); });
 
+TEST(ConnectionSecurityTest, FingerprintsCompareInEveryCopiedForm) {
+    const std::string shown = "0A:BC:" + std::string(60, 'F');
+    const std::string hex = "0ABC" + std::string(60, 'F');
+    EXPECT_EQ(NormalizedFingerprint(shown), hex);
+    EXPECT_EQ(NormalizedFingerprint(" 0abc" + std::string(60, 'f') + "\r\n"), hex);
+    EXPECT_EQ(NormalizedFingerprint("sha256 Fingerprint=" + shown), hex);
+}
+
 TEST(ConnectionSecurityTest, ParsesTheStoredTexts) {
     EXPECT_EQ(ParseConnectionSecurity(""), ConnectionSecurity::None);
     EXPECT_EQ(ParseConnectionSecurity("none"), ConnectionSecurity::None);
