@@ -174,6 +174,9 @@ TlsContext::TlsContext() : m_ctx(SSL_CTX_new(TLS_client_method())) {
     // caught by the reply readers, which never take an unfinished reply.
     SSL_CTX_set_options(m_ctx, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_mode(m_ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // One socket read takes in whatever has arrived, not a record header and then its body;
+    // every wait asks TLS for buffered data before it polls the socket.
+    SSL_CTX_set_read_ahead(m_ctx, 1);
     ERR_clear_error();
 }
 
