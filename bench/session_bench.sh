@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A whole `zelm session` against the real Dovecot (user u39) over 2000 messages of about 3 KB,
 # side by side with a minimal POP3 client doing the same dialogue: (a) every message new
-# (UIDL, LIST, TOP n 0 each), (b) every message already in the Cache (UIDL each). Prints the
-# median times, their ratio and the session's peak memory. Figures only, never a pass/fail.
+# (UIDL, LIST, TOP n 0 each), (b) every message already in the Cache (UIDL each); then the
+# same two sessions over POP3S (TLS from the first byte) beside the plain ones. Prints the
+# median times, their ratios and the session's peak memory. Figures only, never a pass/fail.
 # Needs the servers of tests/support/servers.sh (scripts/bench starts them).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,7 +17,7 @@ user=u39
 work=$(mktemp -d /tmp/zelm-session-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 client=$work/minimal_pop3_client
-c++ -std=c++20 -O2 "$root/bench/tools/minimal_pop3_client.cpp" -o "$client"
+c++ -std=c++20 -O2 "$root/bench/tools/minimal_pop3_client.cpp" -o "$client" -lssl -lcrypto
 
 # The mailbox: messages of about 3 KB, as a mail client would leave them.
 maildir=$ZELM_TEST_MAILROOT/$user/Maildir
@@ -38,13 +39,21 @@ for n in range(1, count + 1):
 PY
 
 home=$work/home
-settings() { "$zelm" --home "$home" settings "$@" >/dev/null; }
-settings set --type int Mailboxes/bench MailboxEnabled 1
-settings set Mailboxes/bench Host 127.0.0.1
-settings set Mailboxes/bench Port "$ZELM_TEST_POP3_PORT"
-settings set Mailboxes/bench UserID "$user"
-settings set --type password Mailboxes/bench Password pw
-settings set Mailboxes/bench Cache 10000
+tls_home=$work/home-tls
+# configure HOME PORT [SECURITY]: the benchmark mailbox in HOME, read from PORT.
+configure() {
+  local settings=("$zelm" --home "$1" settings set)
+  "${settings[@]}" --type int Mailboxes/bench MailboxEnabled 1 >/dev/null
+  "${settings[@]}" Mailboxes/bench Host 127.0.0.1 >/dev/null
+  "${settings[@]}" Mailboxes/bench Port "$2" >/dev/null
+  "${settings[@]}" Mailboxes/bench UserID "$user" >/dev/null
+  "${settings[@]}" --type password Mailboxes/bench Password pw >/dev/null
+  "${settings[@]}" Mailboxes/bench Cache 10000 >/dev/null
+  "${settings[@]}" Mailboxes/bench Pop3Security "${3:-none}" >/dev/null
+}
+configure "$home" "$ZELM_TEST_POP3_PORT"
+# The same mailbox over POP3S (trusted through SSL_CERT_FILE, which servers.sh sets).
+configure "$tls_home" "$ZELM_TEST_POP3S_PORT" tls
 
 # Dovecot indexes the new messages at the first login; keep that out of every measurement.
 "$client" "$ZELM_TEST_POP3_PORT" "$user" pw new >/dev/null
@@ -72,10 +81,17 @@ for _ in $(seq "$rounds"); do
   run client-new "$client" "$ZELM_TEST_POP3_PORT" "$user" pw new
   run session-cached "$zelm" --home "$home" session
   run client-cached "$client" "$ZELM_TEST_POP3_PORT" "$user" pw cached
+  rm -f "$tls_home/bench.dat"
+  run tls-new "$zelm" --home "$tls_home" session
+  run tls-client-new "$client" "$ZELM_TEST_POP3S_PORT" "$user" pw new tls
+  run tls-cached "$zelm" --home "$tls_home" session
+  run tls-client-cached "$client" "$ZELM_TEST_POP3S_PORT" "$user" pw cached tls
 done
 
-grep -q "Summary(bench): Tot:$messages New:0 " "$home"/???.log ||
-  { echo "the cached session did not find every message in the Cache" >&2; exit 1; }
+for dir in "$home" "$tls_home"; do
+  grep -q "Summary(bench): Tot:$messages New:0 " "$dir"/???.log ||
+    { echo "the cached session in $dir did not find every message in the Cache" >&2; exit 1; }
+done
 
 echo "zelm session vs minimal POP3 client, $messages messages of ~3 KB, median of $rounds runs"
 printf '%-22s %10s %10s %7s %14s\n' case "zelm ms" "client ms" ratio "zelm peak KB"
@@ -88,3 +104,17 @@ for case in new cached; do
 done
 printf '%-22s %10s %10s %7s %14s\n' "(no mailbox: start-up)" "$(median "$work/session-empty")" \
   - - "$(largest "$work/session-empty.rss")"
+
+echo
+echo "POP3S (TLS from the first byte) vs plain POP3, $messages messages, median of $rounds runs"
+printf '%-10s %9s %9s %7s %10s %10s %7s %12s\n' case "zelm TLS" plain ratio "client TLS" plain ratio \
+  "TLS peak KB"
+for case in new cached; do
+  zt=$(median "$work/tls-$case")
+  zp=$(median "$work/session-$case")
+  ct=$(median "$work/tls-client-$case")
+  cp=$(median "$work/client-$case")
+  ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+  printf '%-10s %9s %9s %7s %10s %10s %7s %12s\n' "($case)" "$zt" "$zp" "$(ratio "$zt" "$zp")" \
+    "$ct" "$cp" "$(ratio "$ct" "$cp")" "$(largest "$work/tls-$case.rss")"
+done

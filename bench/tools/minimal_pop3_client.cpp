@@ -1,14 +1,16 @@
 // The yardstick for the session benchmark: the least a POP3 client can do to walk a mailbox
 // the way a session does, with nothing else around it (no logs, no cache, no settings).
-//   minimal_pop3_client PORT USER PASSWORD new      UIDL n, LIST n, TOP n 0 for every message
-//   minimal_pop3_client PORT USER PASSWORD cached   UIDL n for every message
-// Connects to 127.0.0.1, logs in, STAT, walks the messages, QUIT. Exit status 0 on success.
+//   minimal_pop3_client PORT USER PASSWORD new [tls]     UIDL n, LIST n, TOP n 0 for every message
+//   minimal_pop3_client PORT USER PASSWORD cached [tls]  UIDL n for every message
+// Connects to 127.0.0.1 (with tls: TLS from the first byte, blocking OpenSSL, the certificate
+// not checked), logs in, STAT, walks the messages, QUIT. Exit status 0 on success.
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/ssl.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 namespace {
 
 int g_fd = -1;
+SSL* g_ssl = nullptr;
 std::string g_buffer;
 std::size_t g_start = 0;
 
@@ -27,7 +30,9 @@ std::size_t g_start = 0;
 void Send(const std::string& text) {
     std::size_t sent = 0;
     while (sent < text.size()) {
-        const ssize_t n = ::send(g_fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n =
+            g_ssl ? SSL_write(g_ssl, text.data() + sent, static_cast<int>(text.size() - sent))
+                  : ::send(g_fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) Fail("send failed");
         sent += static_cast<std::size_t>(n);
     }
@@ -51,7 +56,8 @@ std::string Read(const char* terminator) {
         }
         searchFrom = g_buffer.size() - g_start >= length ? g_buffer.size() - length + 1 : g_start;
         char chunk[65536];
-        const ssize_t n = ::recv(g_fd, chunk, sizeof chunk, 0);
+        const ssize_t n =
+            g_ssl ? SSL_read(g_ssl, chunk, sizeof chunk) : ::recv(g_fd, chunk, sizeof chunk, 0);
         if (n <= 0) Fail("connection closed");
         g_buffer.append(chunk, static_cast<std::size_t>(n));
     }
@@ -68,8 +74,8 @@ std::string Command(const std::string& line, bool multiLine) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: minimal_pop3_client PORT USER PASSWORD new|cached\n");
+    if (argc != 5 && !(argc == 6 && std::string(argv[5]) == "tls")) {
+        std::fprintf(stderr, "usage: minimal_pop3_client PORT USER PASSWORD new|cached [tls]\n");
         return 2;
     }
     const bool newMessages = std::string(argv[4]) == "new";
@@ -84,6 +90,12 @@ int main(int argc, char** argv) {
     }
     const int one = 1;
     ::setsockopt(g_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (argc == 6) {
+        SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+        g_ssl = SSL_new(context);
+        SSL_set_fd(g_ssl, g_fd);
+        if (SSL_connect(g_ssl) != 1) Fail("TLS handshake failed");
+    }
 
     if (Read("\r\n").compare(0, 3, "+OK") != 0) Fail("greeting refused");
     Command(std::string("USER ") + argv[2] + "\r\n", false);
