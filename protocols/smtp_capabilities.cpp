@@ -16,12 +16,19 @@ std::string Upper(std::string_view text) {
     return upper;
 }
 
-// The blank-separated words of text.
+bool Separates(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+// The words of text between blanks and control characters, so that no word carries a CR or
+// another control character into a log line.
 std::vector<std::string_view> Words(std::string_view text) {
     std::vector<std::string_view> words;
     std::size_t at = 0;
     while (at < text.size()) {
-        const std::size_t end = std::min(text.find(' ', at), text.size());
+        std::size_t end = at;
+        while (end < text.size() && !Separates(text[end]))
+            ++end;
         if (end > at) words.push_back(text.substr(at, end - at));
         at = end + 1;
     }
@@ -52,7 +59,9 @@ SmtpCapabilities ParseEhloCapabilities(std::string_view reply) {
         }
         if (!isReplyLine) continue;
         const std::string_view text = TrimmedView(line.substr(4));
-        const std::size_t keywordEnd = std::min(text.find_first_of(" ="), text.size());
+        std::size_t keywordEnd = 0;
+        while (keywordEnd < text.size() && text[keywordEnd] != '=' && !Separates(text[keywordEnd]))
+            ++keywordEnd;
         const std::string keyword = Upper(text.substr(0, keywordEnd));
         if (keyword == "STARTTLS") {
             capabilities.startTls = true;

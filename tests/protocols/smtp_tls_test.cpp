@@ -163,6 +163,8 @@ TEST(EhloCapabilitiesTest, ReadsStartTlsAndAuthMechanisms) {
         // The greeting line is no capability, and lines of another code are none either.
         {"250 STARTTLS is what we greet with\r\n", false, {}},
         {"250-mail.example\r\n220-STARTTLS\r\n250-AUTHX PLAIN\r\n250 AUTH\r\n", false, {}},
+        // A control character inside the line separates words like a blank.
+        {"250-mail.example\r\n250 AUTH=\rPLAIN\tLOGIN\r\n", false, {"PLAIN", "LOGIN"}},
         // Bare LF line ends and a missing final line end.
         {"250-mail.example\n250-STARTTLS\n250 AUTH PLAIN", true, {"PLAIN"}},
         {"", false, {}},
