@@ -64,6 +64,13 @@ WaitOutcome WaitFor(EngineContext& context, SocketCalls& calls, const int& fd, s
     }
 }
 
+// The readiness a TLS call asks to wait for; nullopt when it is done, closed or failed.
+std::optional<short> TlsWait(TlsStatus status) {
+    if (status == TlsStatus::WantRead) return POLLIN;
+    if (status == TlsStatus::WantWrite) return POLLOUT;
+    return std::nullopt;
+}
+
 // Milliseconds left until deadline, never negative.
 long long RemainingMs(SteadyClock::time_point deadline) {
     return std::max<long long>(
@@ -321,22 +328,12 @@ void Connection::SendText(const std::string& text) {
 std::size_t Connection::SendSome(const char* data, std::size_t size, short& waitFor) {
     if (m_tls) {
         const TlsResult result = m_tls->Write(data, size);
-        switch (result.status) {
-        case TlsStatus::Done:
-            return result.bytes;
-        case TlsStatus::WantRead:
-            waitFor = POLLIN;
+        if (result.status == TlsStatus::Done) return result.bytes;
+        if (const auto wait = TlsWait(result.status)) {
+            waitFor = *wait;
             return 0;
-        case TlsStatus::WantWrite:
-            waitFor = POLLOUT;
-            return 0;
-        case TlsStatus::Closed:
-        case TlsStatus::Failed:
-            break;
         }
-        const std::string why = m_tls->FailureText();
-        Close();
-        throw SocketError("Sending failed: " + why);
+        FailTls("Sending failed: ");
     }
     for (;;) {
         const ssize_t sent = m_calls.send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -355,23 +352,13 @@ std::size_t Connection::SendSome(const char* data, std::size_t size, short& wait
 std::optional<std::size_t> Connection::ReceiveSome(char* buffer, std::size_t size, short& waitFor) {
     if (m_tls) {
         const TlsResult result = m_tls->Read(buffer, size);
-        switch (result.status) {
-        case TlsStatus::Done:
-            return result.bytes;
-        case TlsStatus::Closed:
-            return 0;
-        case TlsStatus::WantRead:
-            waitFor = POLLIN;
+        if (result.status == TlsStatus::Done) return result.bytes;
+        if (result.status == TlsStatus::Closed) return 0;
+        if (const auto wait = TlsWait(result.status)) {
+            waitFor = *wait;
             return std::nullopt;
-        case TlsStatus::WantWrite:
-            waitFor = POLLOUT;
-            return std::nullopt;
-        case TlsStatus::Failed:
-            break;
         }
-        const std::string why = m_tls->FailureText();
-        Close();
-        throw SocketError("Reading failed: " + why);
+        FailTls("Reading failed: ");
     }
     for (;;) {
         const ssize_t got = m_calls.recv(m_fd, buffer, size, MSG_DONTWAIT);
@@ -395,13 +382,10 @@ bool Connection::WaitReadable(int limitMs) {
         // may wait inside TLS with the socket idle: readable means data to read.
         short waitFor = POLLIN;
         if (m_tls) {
-            const TlsResult peeked = m_tls->Peek();
-            if (peeked.status == TlsStatus::WantWrite) {
-                waitFor = POLLOUT;
-            } else if (peeked.status != TlsStatus::WantRead) {
-                // Data, or a close or failure that the read will report.
-                return true;
-            }
+            const auto wait = TlsWait(m_tls->Peek().status);
+            // Data, or a close or failure that the read will report.
+            if (!wait) return true;
+            waitFor = *wait;
         }
         const auto outcome = WaitFor(m_context, m_calls, m_fd, waitFor,
                                      static_cast<int>(RemainingMs(deadline)), m_limits.sliceMs);
@@ -447,13 +431,11 @@ void Connection::StartTls(const std::string& pinnedFingerprint) {
     const auto deadline =
         SteadyClock::now() + std::chrono::milliseconds(std::max(0, m_limits.readLimitMs));
     for (;;) {
-        const TlsResult step = m_tls->Handshake();
-        if (step.status == TlsStatus::Done) break;
-        if (step.status == TlsStatus::Closed || step.status == TlsStatus::Failed) {
-            fail("handshake failed: " + m_tls->FailureText());
-        }
-        const short waitFor = step.status == TlsStatus::WantWrite ? POLLOUT : POLLIN;
-        const auto outcome = WaitFor(m_context, m_calls, m_fd, waitFor,
+        const TlsStatus step = m_tls->Handshake().status;
+        if (step == TlsStatus::Done) break;
+        const auto waitFor = TlsWait(step);
+        if (!waitFor) fail("handshake failed: " + m_tls->FailureText());
+        const auto outcome = WaitFor(m_context, m_calls, m_fd, *waitFor,
                                      static_cast<int>(RemainingMs(deadline)), m_limits.sliceMs);
         if (m_fd < 0) throw TlsError("handshake failed: the connection was closed meanwhile");
         if (outcome == WaitOutcome::TimedOut) {
@@ -463,6 +445,12 @@ void Connection::StartTls(const std::string& pinnedFingerprint) {
     }
     const std::string problem = m_tls->CheckPeer(pinnedFingerprint);
     if (!problem.empty()) fail(problem);
+}
+
+void Connection::FailTls(const char* what) {
+    const std::string why = what + m_tls->FailureText();
+    Close();
+    throw SocketError(why);
 }
 
 bool Connection::PeerIsLoopback() const {

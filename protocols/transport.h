@@ -120,6 +120,8 @@ private:
     // the connection then closed, when the socket or TLS fails.
     std::size_t SendSome(const char* data, std::size_t size, short& waitFor);
     std::optional<std::size_t> ReceiveSome(char* buffer, std::size_t size, short& waitFor);
+    // Closes the connection after TLS failed and throws SocketError with what and the cause.
+    [[noreturn]] void FailTls(const char* what);
 
     EngineContext& m_context;
     std::string m_failureLine;

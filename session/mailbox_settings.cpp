@@ -19,6 +19,12 @@ std::int32_t ReadNumber(ConfigStore& key, const char* name, std::int32_t default
     return key.ValueExists(name) ? TextToIntDef(key.ReadString(name), defaultValue) : defaultValue;
 }
 
+// A port that is absent or not a number: the usual one for the connection's security.
+std::int32_t ReadPort(ConfigStore& key, const char* name, ConnectionSecurity security,
+                      std::int32_t plainDefault, std::int32_t tlsDefault) {
+    return ReadNumber(key, name, security == ConnectionSecurity::Tls ? tlsDefault : plainDefault);
+}
+
 // Never taken as a plain connection: a text that is not understood stops the mailbox.
 ConnectionSecurity ReadSecurity(ConfigStore& key, const char* name) {
     const std::string text = key.ReadString(name);
@@ -59,18 +65,14 @@ MailboxSettings ReadMailboxSettings(SettingsDb& db, const std::string& mailbox) 
     settings.password = UnscramblePassword(key.ReadString(schema::Password));
     settings.pop3Security = ReadSecurity(key, schema::Pop3Security);
     settings.pop3CertFingerprint = key.ReadString(schema::Pop3CertFingerprint);
-    settings.port =
-        ReadNumber(key, schema::Port,
-                   settings.pop3Security == ConnectionSecurity::Tls ? schema::SessionTlsPort
-                                                                    : schema::SessionPort);
+    settings.port = ReadPort(key, schema::Port, settings.pop3Security, schema::SessionPort,
+                             schema::SessionTlsPort);
     settings.smtpHost = key.ReadString(schema::SMTPHost);
     settings.smtpFrom = ExtractAddress(key.ReadString(schema::SMTPFrom));
     settings.smtpSecurity = ReadSecurity(key, schema::SMTPSecurity);
     settings.smtpCertFingerprint = key.ReadString(schema::SMTPCertFingerprint);
-    settings.smtpPort =
-        ReadNumber(key, schema::SMTPPort,
-                   settings.smtpSecurity == ConnectionSecurity::Tls ? schema::SessionSMTPTlsPort
-                                                                    : schema::SessionSMTPPort);
+    settings.smtpPort = ReadPort(key, schema::SMTPPort, settings.smtpSecurity,
+                                 schema::SessionSMTPPort, schema::SessionSMTPTlsPort);
     settings.smtpAuth = ReadFlag(key, schema::SMTPAuth, schema::SessionSMTPAuth);
     settings.smtpUserId = key.ReadString(schema::SMTPUserID);
     settings.smtpPassword = UnscramblePassword(key.ReadString(schema::SMTPPassword));

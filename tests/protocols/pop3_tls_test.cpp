@@ -4,6 +4,7 @@
 
 #include "protocols/pop3.h"
 #include "tests/support/fake_server.h"
+#include "tests/support/short_limits.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/test_home.h"
 
@@ -13,16 +14,12 @@ namespace {
 using test::FakeServer;
 using test::ScriptStep;
 namespace script = test::script;
+using test::script::Then;
 
 const std::vector<ScriptStep> kLogin = {
     script::Send("+OK POP3 ready\r\n"), script::Expect("USER me\r\n"), script::Send("+OK\r\n"),
     script::Expect("PASS secret\r\n"),  script::Send("+OK in\r\n"),    script::Expect("STAT \r\n"),
     script::Send("+OK 2 900\r\n")};
-
-std::vector<ScriptStep> Then(std::vector<ScriptStep> first, const std::vector<ScriptStep>& rest) {
-    first.insert(first.end(), rest.begin(), rest.end());
-    return first;
-}
 
 struct Pop3TlsCase {
     const char* name;
@@ -70,8 +67,8 @@ class Pop3TlsTest : public ::testing::TestWithParam<Pop3TlsCase> {
 protected:
     Pop3TlsTest() {
         env.context.currentMailbox = "home";
-        pop3.connection.Limits().readableWaitMs = 5000;
-        pop3.connection.Limits().readLimitMs = 5000;
+        // Long enough for a handshake on a loaded machine.
+        test::ShortenLimits(pop3.connection, 5000, 5000);
     }
 
     const test::TrustOnly trust{test::TestCa::Get().File()};

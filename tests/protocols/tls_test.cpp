@@ -24,10 +24,7 @@ class TlsTest : public ::testing::Test {
 protected:
     TlsTest() {
         // Long enough for a handshake on a loaded machine; the stall tests shorten it.
-        auto& limits = connection.Limits();
-        limits.readableWaitMs = 5000;
-        limits.readLimitMs = 5000;
-        limits.sliceMs = 20;
+        test::ShortenLimits(connection, 5000, 5000);
     }
 
     void ConnectTo(const FakeServer& server, const std::string& host = "127.0.0.1") {

@@ -11,6 +11,7 @@
 #include "session/session.h"
 #include "session/session_driver.h"
 #include "tests/support/fake_server.h"
+#include "tests/support/short_limits.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/test_home.h"
 
@@ -21,14 +22,10 @@ using test::FakeServer;
 using test::ScriptStep;
 using test::TlsIdentity;
 namespace script = test::script;
+using test::script::Then;
 
 constexpr const char* kHostile = "a-hostile";
 constexpr const char* kNext = "b-next";
-
-std::vector<ScriptStep> Then(std::vector<ScriptStep> first, const std::vector<ScriptStep>& rest) {
-    first.insert(first.end(), rest.begin(), rest.end());
-    return first;
-}
 
 // The login of user "me", an empty mailbox and QUIT.
 std::vector<ScriptStep> EmptyMailbox() {
@@ -143,10 +140,8 @@ class TlsSessionTest : public ::testing::TestWithParam<HostileCase> {
 protected:
     TlsSessionTest() {
         t.ui.headerFieldNames = BuiltInHeaderFieldList();
-        for (Connection* connection : {&pop3.connection, &smtp.smtp}) {
-            connection->Limits().readableWaitMs = 1500;
-            connection->Limits().readLimitMs = 1500;
-        }
+        test::ShortenLimits(pop3.connection, 1500, 1500);
+        test::ShortenLimits(smtp.smtp, 1500, 1500);
     }
 
     void AddMailbox(const std::string& name, int port) {

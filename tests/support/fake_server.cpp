@@ -96,6 +96,10 @@ ScriptStep ExpectClose() {
 ScriptStep Accept() {
     return {ScriptStep::Kind::Accept, {}, {}, 0};
 }
+std::vector<ScriptStep> Then(std::vector<ScriptStep> first, const std::vector<ScriptStep>& rest) {
+    first.insert(first.end(), rest.begin(), rest.end());
+    return first;
+}
 ScriptStep StartTls(const TlsIdentity& identity) {
     return {ScriptStep::Kind::StartTls, {}, {}, 0, identity};
 }

@@ -64,6 +64,8 @@ ScriptStep Reset();
 ScriptStep ExpectClose();
 /// Closes any open connection and accepts the next one.
 ScriptStep Accept();
+/// The steps of first followed by those of rest.
+std::vector<ScriptStep> Then(std::vector<ScriptStep> first, const std::vector<ScriptStep>& rest);
 /// The server's side of a TLS handshake, presenting identity; every later step of the
 /// connection is encrypted. The step fails when the handshake does.
 ScriptStep StartTls(const TlsIdentity& identity);
