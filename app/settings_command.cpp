@@ -13,6 +13,7 @@
 #include "app/usage.h"
 #include "core/config_store.h"
 #include "core/program_info.h"
+#include "core/settings_export.h"
 #include "core/string_helpers.h"
 #include "core/zelm_error.h"
 

@@ -102,14 +102,6 @@ std::string MailboxKeyPath(const std::string& mailbox);
 /// Filter key path: mailbox key path\Filters\filter.
 std::string FilterKeyPath(const std::string& mailbox, const std::string& filter);
 
-/// Empty when name may be a mailbox name, else the reason it is refused.
-std::string MailboxNameProblem(const std::string& name);
-/// Empty when name may be a filter name, else the reason it is refused.
-std::string FilterNameProblem(const std::string& name);
-/// Empty when name may be a filter name, else the message that refuses it ("The filter name
-/// ... is refused: ...").
-std::string FilterNameRefusal(const std::string& name);
-
 /// Values shown on the mailbox page when a new mailbox is created from it.
 struct NewMailboxValues {
     bool enabled = true;
@@ -136,16 +128,5 @@ void SetRunAtStartup(const std::string& valueName, const std::vector<std::string
 std::string LookupContentType(const std::string& fileName);
 /// As LookupContentType, with the system table read from mimeTypesPath.
 std::string LookupContentTypeIn(const std::string& fileName, const std::string& mimeTypesPath);
-
-/// text double-quoted with the export's C escapes.
-std::string QuoteSettingText(const std::string& text);
-/// The export's line for one value of the open key: "name" = "text" or "name" = int n.
-std::string FormatSettingValue(ConfigStore& store, const std::string& name);
-/// The whole tree in the export's text form, keys depth-first, subkeys sorted without regard
-/// to case.
-std::string ExportSettings(SettingsDb& db);
-/// Replaces the whole tree by the export text, in one transaction; a malformed text changes
-/// nothing and throws ZelmError naming its first bad line.
-void ImportSettings(SettingsDb& db, const std::string& text);
 
 } // namespace zelm

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "core/name_rules.h"
 #include "core/schema.h"
 #include "core/string_helpers.h"
 

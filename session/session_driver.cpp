@@ -5,6 +5,7 @@
 #include <functional>
 #include <utility>
 
+#include "core/name_rules.h"
 #include "core/schema.h"
 #include "core/string_helpers.h"
 #include "messages/data_file.h"

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/name_rules.h"
 #include "core/schema.h"
 #include "core/string_helpers.h"
 

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "core/config_store.h"
+#include "core/name_rules.h"
 #include "core/schema.h"
 #include "core/string_helpers.h"
 #include "messages/data_file.h"
