@@ -113,13 +113,7 @@ std::int32_t TextToIntDef(const std::string& text, std::int32_t defaultValue) {
         value = value * base + digit;
         if (value > 0x100000000LL) return defaultValue;
     }
-    if (base == 16) {
-        // Hexadecimal texts name a 32-bit pattern: $FFFFFFFF is -1.
-        if (value > 0xFFFFFFFFLL) return defaultValue;
-        auto bits = static_cast<std::uint32_t>(value);
-        if (negative) bits = 0U - bits;
-        return static_cast<std::int32_t>(bits);
-    }
+    // Hexadecimal texts are range-checked as decimal ones are: $FFFFFFFF is no 32-bit number.
     if (negative) value = -value;
     if (value < INT32_MIN || value > INT32_MAX) return defaultValue;
     return static_cast<std::int32_t>(value);

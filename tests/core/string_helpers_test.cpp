@@ -116,6 +116,12 @@ TEST(TextToIntDef, Cases) {
         {"2147483648", 1, 1},
         {"-2147483648", 0, INT_MIN},
         {"-2147483649", 1, 1},
+        // Hexadecimal texts are range-checked as decimal ones, never wrapped.
+        {"$7FFFFFFF", 0, INT_MAX},
+        {"$80000000", 1, 1},
+        {"$FFFFFFFF", 1, 1},
+        {"-$80000000", 0, INT_MIN},
+        {"-0x80000001", 1, 1},
         {"1a", 3, 3},
         {"--1", 3, 3},
         {"$", 3, 3},
