@@ -67,8 +67,15 @@ void TrimInPlace(std::string& text) {
     text.resize(length);
 }
 
+// A count is a decimal integer, an optional minus sign and digits; anything else counts as 0
+// (the shared conversion would also take "+" and hexadecimal).
 std::int64_t Count(std::string_view line) {
-    return TextToIntDef(std::string(Argument(line)), 0);
+    const std::string_view text = Argument(line);
+    const std::string_view digits = text.starts_with('-') ? text.substr(1) : text;
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+        return 0;
+    }
+    return TextToIntDef(std::string(text), 0);
 }
 
 // The cursor over the body. Columns are 1-based; length + 1 stands after a line's last
