@@ -143,9 +143,9 @@ void SessionLog::WriteErrorLine(const std::string& text) {
     if (m_errorFd >= 0) {
         WriteAll(m_errorFd, line, path);
     } else {
-        // Outside a session (the interactive browser) the line still reaches error.log; the
-        // day's reset is left to the next session's opening.
-        int fd = OpenLogFile(path, false);
+        // Outside a session (the interactive browser) the line still reaches error.log, after
+        // the daily reset: appending to yesterday's lines would keep them past the next session.
+        int fd = OpenRotated(path, m_clock(), false);
         try {
             WriteAll(fd, line, path);
         } catch (...) {

@@ -204,6 +204,17 @@ TEST_F(SessionLogTest, OutsideASessionOnlyErrorLinesAreWritten) {
     EXPECT_FALSE(log.IsOpen());
 }
 
+TEST_F(SessionLogTest, OutsideASessionTheErrorLogIsStillStartedAfreshEachDay) {
+    home.Write("error.log", "yesterday's error\r\n");
+    Touch("error.log", kMonday - 86400);
+    log.WriteErrorLine("Pop3 TOP: -ERR");
+    // Written today: the next line is appended.
+    Touch("error.log", kMonday);
+    log.WriteErrorLine("Pop3 RETR: -ERR");
+    EXPECT_EQ(home.Read("error.log"), LogTimestamp(kMonday) + "Pop3 TOP: -ERR\r\n" +
+                                          LogTimestamp(kMonday) + "Pop3 RETR: -ERR\r\n");
+}
+
 TEST_F(SessionLogTest, ASessionPastMidnightKeepsItsFile) {
     log.OpenSessionLogs();
     SetNow(kMonday + 86400);
