@@ -58,17 +58,17 @@ std::vector<std::string> SplitSubstituted(const std::string& text) {
 }
 
 /// A header line whose value brought line breaks (a multi-line variable) stays one header
-/// field: its further lines are folded, and empty ones dropped, so no value can end the header
-/// early or add a header line of its own.
+/// field: its further lines are folded, and blank ones dropped, also before its first line of
+/// text, so no value can end the header early or add a header line of its own.
 void AddHeaderLines(OutgoingMessage& message, const std::string& substituted) {
-    const std::vector<std::string> lines = SplitSubstituted(substituted);
-    message.push_back(lines.front());
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-        if (Trim(lines[i]).empty()) continue;
-        if (lines[i][0] == ' ' || lines[i][0] == '\t')
-            message.push_back(lines[i]);
+    bool first = true;
+    for (const std::string& line : SplitSubstituted(substituted)) {
+        if (Trim(line).empty()) continue;
+        if (first || line[0] == ' ' || line[0] == '\t')
+            message.push_back(line);
         else
-            message.push_back(" " + lines[i]);
+            message.push_back(" " + line);
+        first = false;
     }
 }
 

@@ -339,6 +339,24 @@ TEST_F(ComposeMessageTest, MultiLineValueInHeaderCannotAddHeaderLines) {
     EXPECT_EQ(message, expected);
 }
 
+TEST_F(ComposeMessageTest, PlaceholderLineWhoseValueStartsEmptyKeepsTheHeader) {
+    // A header line that is only a placeholder: the value's leading empty lines must not end
+    // the header there, and a value of blank lines adds no header line at all.
+    m_state.messageVariables.values.back() = "\r\n \r\nNote: text\r\nmore\r\n";
+    m_state.messageVariables.values.front() = "\r\n\r\n"; // Bcc
+    const auto message = Compose("{Extract}\r\n{Bcc}\r\nTo: a@x.org\r\n\r\nBody\r\n");
+    const std::vector<std::string> expected = {"Date: Sat, 5 Dec 2026 15:30:07 +0100",
+                                               "Note: text",
+                                               " more",
+                                               "To: a@x.org",
+                                               Trailer()[0],
+                                               Trailer()[1],
+                                               "",
+                                               "Body",
+                                               ""};
+    EXPECT_EQ(message, expected);
+}
+
 TEST_F(ComposeMessageTest, AttachmentLayout) {
     const std::string bytes(58, '\x01');
     WriteFile(Path("payload"), bytes);
