@@ -332,4 +332,9 @@ OutgoingMessage ComposeMessage(const std::string& templatePath, const ComposeInp
     return message;
 }
 
+void AddLastHeaderLine(OutgoingMessage& message, const std::string& line) {
+    const auto end = std::find(message.begin(), message.end(), std::string());
+    message.insert(end, line);
+}
+
 } // namespace zelm

@@ -63,4 +63,8 @@ struct ComposeInputs {
 OutgoingMessage ComposeMessage(const std::string& templatePath, const ComposeInputs& inputs,
                                MessageState& state, EngineUi& ui);
 
+/// Adds a line at the end of a composed message's header, right before the empty line that ends
+/// it (composition never puts an empty line into the header).
+void AddLastHeaderLine(OutgoingMessage& message, const std::string& line);
+
 } // namespace zelm

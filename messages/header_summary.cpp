@@ -55,6 +55,19 @@ bool IsAddressPunctuation(char c) {
     }
 }
 
+// The value of the field whose line is headerLines[index - 1] (its colon at colon), trimmed,
+// with its continuation lines; index moves past them.
+std::string UnfoldedValue(const std::vector<std::string>& headerLines, std::size_t colon,
+                          std::size_t& index) {
+    std::string value(TrimmedView(std::string_view(headerLines[index - 1]).substr(colon + 1)));
+    while (index < headerLines.size() && IsContinuation(headerLines[index])) {
+        value += ' ';
+        value += TrimmedView(headerLines[index]);
+        ++index;
+    }
+    return value;
+}
+
 } // namespace
 
 HeaderFieldList BuiltInHeaderFieldList() {
@@ -121,14 +134,8 @@ bool ParseHeaders(const std::vector<std::string>& headerLines, const HeaderField
         // The name is taken exactly as written: "Subject :" is no Subject line.
         const auto position = FindFieldName(fields, std::string_view(line).substr(0, colon));
         if (!position) continue;
-        std::string value(TrimmedView(std::string_view(line).substr(colon + 1)));
-        while (index < headerLines.size() && IsContinuation(headerLines[index])) {
-            value += ' ';
-            value += TrimmedView(headerLines[index]);
-            ++index;
-        }
         // A repeated field: the last occurrence wins.
-        summary.values[*position] = std::move(value);
+        summary.values[*position] = UnfoldedValue(headerLines, colon, index);
     }
 
     auto valueOf = [&](std::string_view name) -> std::string {
@@ -161,6 +168,21 @@ bool ParseHeaders(const std::vector<std::string>& headerLines, const HeaderField
     // Values of the previous message ("Header", "Body", extracted text) are dropped here.
     state.messageVariables.values = summary.values;
     return true;
+}
+
+std::optional<std::string> HeaderFieldValue(const std::vector<std::string>& headerLines,
+                                            std::string_view name) {
+    std::optional<std::string> value;
+    std::size_t index = 0;
+    while (index < headerLines.size() && !headerLines[index].empty()) {
+        const std::string& line = headerLines[index++];
+        const auto colon = line.find(':');
+        if (colon == std::string::npos ||
+            !SameNameNoCase(std::string_view(line).substr(0, colon), name))
+            continue;
+        value = UnfoldedValue(headerLines, colon, index);
+    }
+    return value;
 }
 
 std::string ExtractAddress(std::string_view text) {

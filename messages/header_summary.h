@@ -77,6 +77,11 @@ struct MessageState {
 bool ParseHeaders(const std::vector<std::string>& headerLines, const HeaderFieldList& fields,
                   std::int64_t messageSize, MessageState& state);
 
+/// The value of the header's last field of that name (compared without regard to case), trimmed,
+/// its continuation lines joined with blanks; nullopt when the header has no such field.
+std::optional<std::string> HeaderFieldValue(const std::vector<std::string>& headerLines,
+                                            std::string_view name);
+
 /// The first blank-separated word holding "@", stripped of <>"'`()[]; empty when none.
 std::string ExtractAddress(std::string_view text);
 

@@ -41,9 +41,13 @@ void ForwardRejected(ProcessingSession& session) {
 }
 
 void ReturnRejected(ProcessingSession& session, bool customText) {
-    if (!RetrieveForResponse(session, "return of the rejected message")) return;
     MessageState& message = session.Message();
     const std::string returnPath = message.headerSummary.returnPath;
+    if (IsAutomaticMessage(session.pop3.headerLines, returnPath)) {
+        session.context.log.WriteSessionLine(" - rejected (not returned: automatic message)");
+        return;
+    }
+    if (!RetrieveForResponse(session, "return of the rejected message")) return;
     message.messageVariables.RebuildNames(message.headerSummary.fields, session.textVariableNames);
     if (!customText) {
         ExpandRecipients(returnPath, message);
@@ -60,6 +64,8 @@ void ReturnRejected(ProcessingSession& session, bool customText) {
         const ComposeInputs inputs{session.settings.userId, session.settings.smtpHost,
                                    session.messageNumber, std::time(nullptr)};
         reply = ComposeMessage(replyTemplate.Path(), inputs, message, session.context.ui);
+        // The reply says a program sent it, so an auto-responder does not answer it in turn.
+        AddLastHeaderLine(reply, "Auto-Submitted: auto-replied");
     } catch (const ZelmError& error) {
         session.context.log.WriteSessionLine(" - custom reply to " + returnPath +
                                              " not sent: " + error.what());
@@ -70,7 +76,33 @@ void ReturnRejected(ProcessingSession& session, bool customText) {
                                          ")");
 }
 
+// The keyword of a structured field value, before any blank, parameter or comment.
+std::string FirstWord(const std::string& value) {
+    const std::string trimmed = Trim(value);
+    return LowerAscii(trimmed.substr(0, trimmed.find_first_of(" \t;(")));
+}
+
 } // namespace
+
+bool IsAutomaticMessage(const std::vector<std::string>& headerLines,
+                        const std::string& returnPath) {
+    if (const auto autoSubmitted = HeaderFieldValue(headerLines, "Auto-Submitted")) {
+        if (FirstWord(*autoSubmitted) != "no") return true;
+    }
+    if (const auto precedence = HeaderFieldValue(headerLines, "Precedence")) {
+        const std::string word = FirstWord(*precedence);
+        if (word == "bulk" || word == "junk" || word == "list") return true;
+    }
+    // A bounce carries an empty one; without the field the return address comes from Reply-To
+    // or From.
+    if (const auto field = HeaderFieldValue(headerLines, "Return-Path")) {
+        const std::string trimmed = Trim(*field);
+        if (trimmed.empty() || trimmed == "<>") return true;
+    }
+    const std::string address = LowerAscii(ExtractAddress(returnPath));
+    const std::string localPart = address.substr(0, address.rfind('@'));
+    return address.empty() || localPart == "mailer-daemon" || localPart == "postmaster";
+}
 
 bool ListEntryMatches(const std::string& entry, const std::string& headerValue) {
     if (Trim(entry).empty() || headerValue.empty()) return false;

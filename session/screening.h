@@ -17,6 +17,11 @@ bool ListEntryMatches(const std::string& entry, const std::string& headerValue);
 /// The Reject Text holds a custom reply: a line from the third on is not blank.
 bool HasCustomText(const std::vector<std::string>& rejectText);
 
+/// The message was sent by a program, not a person (RFC 3834): "Auto-Submitted" other than
+/// "no", "Precedence" bulk, junk or list, an empty or "<>" Return-Path field, or a return
+/// address that is none or a MAILER-DAEMON's or postmaster's. Returning it could start a loop.
+bool IsAutomaticMessage(const std::vector<std::string>& headerLines, const std::string& returnPath);
+
 /// Tests the accept list against From, then the reject list against the originator, and
 /// carries out the mailbox's reject responses (forward, return, delete, in that order). The
 /// driver counts Acc and Rej from the result.

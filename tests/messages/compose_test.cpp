@@ -357,6 +357,21 @@ TEST_F(ComposeMessageTest, PlaceholderLineWhoseValueStartsEmptyKeepsTheHeader) {
     EXPECT_EQ(message, expected);
 }
 
+TEST_F(ComposeMessageTest, LastHeaderLineGoesRightBeforeTheHeadersEnd) {
+    WriteFile(Path("payload"), "abc");
+    for (const std::string& body :
+         {std::string("Body\r\n"), "Attachment: " + Path("payload") + "\r\nBody\r\n"}) {
+        SCOPED_TRACE(body);
+        auto message = Compose("To: a@x.org\r\n\r\n" + body);
+        const auto headerEnd = std::find(message.begin(), message.end(), std::string());
+        const auto headerSize = headerEnd - message.begin();
+        AddLastHeaderLine(message, "Auto-Submitted: auto-replied");
+        ASSERT_GT(message.size(), static_cast<std::size_t>(headerSize + 1));
+        EXPECT_EQ(message[headerSize], "Auto-Submitted: auto-replied");
+        EXPECT_EQ(message[headerSize + 1], "");
+    }
+}
+
 TEST_F(ComposeMessageTest, AttachmentLayout) {
     const std::string bytes(58, '\x01');
     WriteFile(Path("payload"), bytes);

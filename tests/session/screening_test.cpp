@@ -52,6 +52,47 @@ TEST(HasCustomText, OnlyALineFromTheThirdOnCounts) {
     EXPECT_TRUE(HasCustomText({"From:", "", "Go away."}));
 }
 
+TEST(IsAutomaticMessage, HeadersThatStopAReturn) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> header;
+        const char* returnPath;
+        bool automatic;
+    };
+    const Case cases[] = {
+        {"a person's message", {"From: Ann <ann@example.com>", ""}, "Ann <ann@example.com>", false},
+        {"Auto-Submitted: no", {"Auto-Submitted: no", ""}, "ann@example.com", false},
+        {"no with a comment", {"auto-submitted: No (by hand)", ""}, "ann@example.com", false},
+        {"auto-replied", {"Auto-Submitted: auto-replied", ""}, "ann@example.com", true},
+        {"auto-generated, folded",
+         {"AUTO-SUBMITTED:", "  auto-generated", ""},
+         "ann@example.com",
+         true},
+        {"an empty Auto-Submitted", {"Auto-Submitted:", ""}, "ann@example.com", true},
+        {"Precedence: bulk", {"Precedence: bulk", ""}, "ann@example.com", true},
+        {"Precedence: junk", {"Precedence: JUNK", ""}, "ann@example.com", true},
+        {"Precedence: list", {"Precedence: list", ""}, "ann@example.com", true},
+        {"another Precedence", {"Precedence: first-class", ""}, "ann@example.com", false},
+        {"Return-Path: <>", {"Return-Path: <>", ""}, "<>", true},
+        {"an empty Return-Path field",
+         {"Return-Path:", "From: ann@example.com", ""},
+         "ann@example.com",
+         true},
+        {"no address to return to", {""}, "", true},
+        {"MAILER-DAEMON", {""}, "Mail Delivery <MAILER-DAEMON@mx.example.com>", true},
+        {"postmaster", {""}, "Postmaster@example.com", true},
+        {"a postmaster in the name only", {""}, "postmaster-fan@example.com", false},
+        {"fields after the header do not count",
+         {"From: ann@example.com", "", "Precedence: bulk"},
+         "ann@example.com",
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(IsAutomaticMessage(c.header, c.returnPath), c.automatic);
+    }
+}
+
 // Screening with every response switched on: any response that ran would need a server, and
 // none is there, so a decision without lines and without errors proves nothing ran.
 class ScreeningDecisionTest : public test::MessageFixture {
@@ -146,6 +187,33 @@ TEST_F(ScreeningResponseTest, ForwardReturnAndDeleteRunInOrderOnOneRetrieval) {
     EXPECT_EQ(dialogues[1].data, asReceived);
 }
 
+TEST_F(ScreeningResponseTest, AutomaticMessageIsNotReturnedButForwardedAndDeleted) {
+    auto header = test::SpamHeader();
+    header.insert(header.begin(), "Auto-Submitted: auto-replied");
+    LoadMessage(1, header);
+    FakeServer pop3Server({script::Expect("RETR 1\r\n"), script::Send(RetrReply(Received(header))),
+                           script::Expect("DELE 1\r\n"), script::Send("+OK marked\r\n")});
+    FakeServer smtpServer(test::AcceptMessage(1));
+    ConnectPop3(pop3Server);
+    UseSmtp(smtpServer);
+    session.settings.forwardToEnabled = true;
+    session.settings.forwardAddress = "archive@home.example";
+    session.settings.bounceEnabled = true;
+    session.settings.deleteEnabled = true;
+    session.rejectList = {"spam.example"};
+    session.rejectText = {"From: postmaster@home.example", "Subject: Refused", "", "Go away."};
+
+    EXPECT_EQ(ScreenMessage(session), ScreenResult::Rejected);
+
+    EXPECT_TRUE(pop3Server.Finish()) << pop3Server.Failure();
+    EXPECT_TRUE(smtpServer.Finish()) << smtpServer.Failure();
+    EXPECT_EQ(SessionTexts(),
+              (std::vector<std::string>{" - sent msg to archive@home.example",
+                                        " - rejected (forwarded to archive@home.example)",
+                                        " - rejected (not returned: automatic message)",
+                                        " - rejected (deleted)"}));
+}
+
 TEST_F(ScreeningResponseTest, CustomReplyGoesToEachMessagesOwnSenderOnly) {
     const std::vector<std::string> secondHeader = {"From: Eve <eve@spam.example>", "Subject: Again",
                                                    ""};
@@ -181,6 +249,9 @@ TEST_F(ScreeningResponseTest, CustomReplyGoesToEachMessagesOwnSenderOnly) {
     EXPECT_NE(dialogues[0].data.find("\r\nTo: Offers <offers@spam.example>\r\n"),
               std::string::npos);
     EXPECT_NE(dialogues[0].data.find("Subject: Refused: Cheap offers\r\n"), std::string::npos);
+    // The reply's last header line says a program sent it.
+    EXPECT_NE(dialogues[0].data.find("\r\nAuto-Submitted: auto-replied\r\n\r\n"),
+              std::string::npos);
     EXPECT_NE(dialogues[0].data.find("to me@home.example was refused."), std::string::npos);
     EXPECT_NE(dialogues[1].data.find("\r\nTo: Eve <eve@spam.example>\r\n"), std::string::npos);
     EXPECT_EQ(dialogues[1].data.find("offers@spam.example"), std::string::npos)
