@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 
 #include "tests/support/fake_server.h"
 #include "tests/support/short_limits.h"
@@ -204,6 +205,11 @@ std::vector<OpenCase> OpenCases() {
     };
 }
 
+// A row's label in CTest and in failures is its name, not a dump of its bytes.
+void PrintTo(const OpenCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class Pop3OpenTest : public Pop3Test, public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(Pop3OpenTest, Dialogue) {
@@ -371,6 +377,11 @@ std::vector<CommandCase> CommandCases() {
          {},
          nothing},
     };
+}
+
+// A row's label in CTest and in failures is its name, not a dump of its bytes.
+void PrintTo(const CommandCase& row, std::ostream* out) {
+    *out << row.name;
 }
 
 class Pop3CommandTest : public Pop3Test, public ::testing::WithParamInterface<CommandCase> {};

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "messages/data_file.h"
 #include "tests/support/fake_server.h"
 #include "tests/support/short_limits.h"
@@ -233,6 +235,11 @@ std::vector<DialogueCase> DialogueCases() {
          {kSmtpFailure, "SMTP TO: "},
          std::vector<std::string>{"a@example.com"}},
     };
+}
+
+// A row's label in CTest and in failures is its name, not a dump of its bytes.
+void PrintTo(const DialogueCase& row, std::ostream* out) {
+    *out << row.name;
 }
 
 class SmtpDialogueTest : public SmtpTest, public ::testing::WithParamInterface<DialogueCase> {};

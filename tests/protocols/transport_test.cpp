@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <ostream>
 #include <thread>
 
 #include "tests/support/fake_server.h"
@@ -180,6 +181,11 @@ std::vector<ReadCase> ReadCases() {
          true,
          ""},
     };
+}
+
+// A row's label in CTest and in failures is its name, not a dump of its bytes.
+void PrintTo(const ReadCase& row, std::ostream* out) {
+    *out << row.name;
 }
 
 class ReadReplyTest : public TransportTest, public ::testing::WithParamInterface<ReadCase> {};
