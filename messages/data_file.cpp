@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <random>
 
@@ -27,27 +28,6 @@ constexpr std::string_view kSectionEnd = "####";
     throw ZelmError(what + " \"" + path + "\": " + std::strerror(error));
 }
 
-// The whole file, or nullopt when it does not exist. For the small files (outbox messages).
-std::optional<std::string> ReadFileIfExists(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) {
-        if (errno == ENOENT) return std::nullopt;
-        ThrowFileError("Cannot open", path, errno);
-    }
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        const auto got = ::read(fd.Get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            ThrowFileError("Cannot read", path, errno);
-        }
-        if (got == 0) break;
-        content.append(buffer, static_cast<std::size_t>(got));
-    }
-    return content;
-}
-
 std::string ReadFileOrThrow(const std::string& path) {
     auto content = ReadFileIfExists(path);
     if (!content) ThrowFileError("Cannot open", path, ENOENT);
@@ -59,17 +39,6 @@ int OpenForReading(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 && errno != ENOENT) ThrowFileError("Cannot open", path, errno);
     return fd;
-}
-
-void WriteAll(int fd, std::string_view data, const std::string& path) {
-    while (!data.empty()) {
-        const auto written = ::write(fd, data.data(), data.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            ThrowFileError("Cannot write", path, errno);
-        }
-        data.remove_prefix(static_cast<std::size_t>(written));
-    }
 }
 
 constexpr std::size_t kChunkSize = 64 * 1024;
@@ -172,6 +141,22 @@ void SyncFolder(const std::string& folder) {
     if (fd.Get() >= 0) ::fsync(fd.Get());
 }
 
+// Renames from to to, never replacing another file; false when to is taken.
+bool MoveToFreeName(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno == EEXIST) return false;
+    if (errno != EINVAL && errno != ENOSYS) ThrowFileError("Cannot store", to, errno);
+    // File systems without the flag: a hard link fails just the same on a taken name.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        if (errno == EEXIST) return false;
+        ThrowFileError("Cannot store", to, errno);
+    }
+    ::unlink(from.c_str());
+    return true;
+}
+
 // The new content of a file, written beside it under the transient name and renamed over it
 // once flushed to disk: a crash at any moment leaves the old file or the new one, whole.
 // Until then the destructor removes it.
@@ -215,17 +200,7 @@ public:
     /// name, so an existing file is never replaced; false when the name is taken.
     bool TakeFreeName(const std::string& target) {
         FlushAndClose();
-        if (::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) !=
-            0) {
-            if (errno == EEXIST) return false;
-            if (errno != EINVAL && errno != ENOSYS) ThrowFileError("Cannot store", target, errno);
-            // File systems without the flag: a hard link fails just the same on a taken name.
-            if (::link(m_path.c_str(), target.c_str()) != 0) {
-                if (errno == EEXIST) return false;
-                ThrowFileError("Cannot store", target, errno);
-            }
-            ::unlink(m_path.c_str());
-        }
+        if (!MoveToFreeName(m_path, target)) return false;
         m_created = false;
         SyncFolder(m_folder);
         return true;
@@ -356,6 +331,37 @@ std::string RandomOutboxName(std::mt19937& random) {
 }
 
 } // namespace
+
+void WriteAll(int fd, std::string_view data, const std::string& path) {
+    while (!data.empty()) {
+        const auto written = ::write(fd, data.data(), data.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            ThrowFileError("Cannot write", path, errno);
+        }
+        data.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+std::optional<std::string> ReadFileIfExists(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Get() < 0) {
+        if (errno == ENOENT) return std::nullopt;
+        ThrowFileError("Cannot open", path, errno);
+    }
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        const auto got = ::read(fd.Get(), buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ThrowFileError("Cannot read", path, errno);
+        }
+        if (got == 0) break;
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+    return content;
+}
 
 std::string DataFilePath(const std::string& programDir, const std::string& mailbox) {
     CheckFileName(mailbox, "Mailbox name");
@@ -587,7 +593,9 @@ std::vector<std::string> ListOutboxFiles(const std::string& folder) {
     return names;
 }
 
-std::string WriteOutboxMessage(const std::string& folder, const OutboxMessage& message) {
+namespace {
+
+std::string OutboxContent(const OutboxMessage& message) {
     std::string content = std::to_string(message.attempts);
     content += kCrLf;
     for (const auto& recipient : message.recipients) {
@@ -603,16 +611,39 @@ std::string WriteOutboxMessage(const std::string& folder, const OutboxMessage& m
         AppendLine(content, line);
     // The final line end that readers drop again.
     content += kCrLf;
+    return content;
+}
 
-    const std::string prefix = folder + "/";
-    TempFile temp(prefix, 0666);
-    WriteAll(temp.fd(), content, temp.path());
+// Draws outbox names in the folder (its path ending with '/') until place succeeds with one.
+std::string UnderFreeOutboxName(const std::string& folder,
+                                const std::function<bool(const std::string&)>& place) {
     std::mt19937 random(std::random_device{}());
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        std::string path = prefix + RandomOutboxName(random);
-        if (temp.TakeFreeName(path)) return path;
+        std::string path = folder + RandomOutboxName(random);
+        if (place(path)) return path;
     }
     throw ZelmError("No free outbox file name in \"" + folder + "\"");
+}
+
+} // namespace
+
+std::string WriteOutboxMessage(const std::string& folder, const OutboxMessage& message) {
+    const std::string prefix = folder + "/";
+    TempFile temp(prefix, 0666);
+    WriteAll(temp.fd(), OutboxContent(message), temp.path());
+    return UnderFreeOutboxName(
+        prefix, [&temp](const std::string& path) { return temp.TakeFreeName(path); });
+}
+
+std::string ReplaceOutboxMessage(const std::string& path, const OutboxMessage& message) {
+    const std::string folder = FolderOf(path);
+    TempFile temp(folder, 0666);
+    WriteAll(temp.fd(), OutboxContent(message), temp.path());
+    temp.ReplaceTarget(path);
+    const std::string moved = UnderFreeOutboxName(
+        folder, [&path](const std::string& target) { return MoveToFreeName(path, target); });
+    SyncFolder(folder);
+    return moved;
 }
 
 OutboxMessage ReadOutboxMessage(const std::string& path) {

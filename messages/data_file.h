@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,11 @@ std::vector<std::string> ReadSectionLines(const std::string& path, std::string_v
 void WriteSection(const std::string& path, std::string_view name,
                   const std::vector<std::string>& lines);
 
+/// Writes all of data to fd, going on after short writes; throws ZelmError naming path.
+void WriteAll(int fd, std::string_view data, const std::string& path);
+/// The whole file as bytes; nullopt when it does not exist. For small files (outbox messages,
+/// journals). Throws ZelmError when it cannot be read, naming it.
+std::optional<std::string> ReadFileIfExists(const std::string& path);
 /// The lines of a text file, split at CR LF or LF (no empty line after the last break).
 /// Throws ZelmError when the file cannot be read, naming it.
 std::vector<std::string> ReadTextLines(const std::string& path);
@@ -104,6 +110,10 @@ std::vector<std::string> ListOutboxFiles(const std::string& folder);
 /// Stores a message under a new random name in the folder, which must exist; the file appears
 /// complete or not at all. Returns its path.
 std::string WriteOutboxMessage(const std::string& folder, const OutboxMessage& message);
+/// Stores the message in place of the outbox file at path, under a new random name: the content
+/// is replaced first and the name changed after, so at every moment exactly one of the two
+/// names holds the message, whole. Returns the new path.
+std::string ReplaceOutboxMessage(const std::string& path, const OutboxMessage& message);
 /// Reads an outbox file back as it was written. Throws ZelmError for a first line that is not
 /// a whole number or a file without the empty line after the recipients.
 OutboxMessage ReadOutboxMessage(const std::string& path);

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <unistd.h>
+#include <utility>
 
 #include "core/zelm_error.h"
 #include "messages/data_file.h"
@@ -31,6 +32,18 @@ private:
     EngineUi& m_ui;
 };
 
+/// A send made from the outbox ends with no file named as being retried, also after an error.
+class RetryEnd {
+public:
+    explicit RetryEnd(SmtpSender& sender) : m_sender(sender) {}
+    ~RetryEnd() { m_sender.retriedOutboxFile.clear(); }
+    RetryEnd(const RetryEnd&) = delete;
+    RetryEnd& operator=(const RetryEnd&) = delete;
+
+private:
+    SmtpSender& m_sender;
+};
+
 } // namespace
 
 void RecordFailedAttempt(SmtpSender& sender, const std::vector<std::string>& recipients,
@@ -45,9 +58,16 @@ void RecordFailedAttempt(SmtpSender& sender, const std::vector<std::string>& rec
     } else if (*maxAttempts > 0 && *maxAttempts <= sender.attemptNumber) {
         return;
     }
+    const OutboxMessage failed{sender.attemptNumber, recipients, message};
+    if (!sender.retriedOutboxFile.empty()) {
+        // The fresh copy takes the place of the file it was read from, so a session killed at
+        // any moment leaves the message in the outbox once, never twice.
+        ReplaceOutboxMessage(std::exchange(sender.retriedOutboxFile, std::string()), failed);
+        return;
+    }
     const std::string folder = CurrentOutboxFolder(sender);
     EnsureOutboxFolder(folder);
-    WriteOutboxMessage(folder, OutboxMessage{sender.attemptNumber, recipients, message});
+    WriteOutboxMessage(folder, failed);
 }
 
 void SendPendingMail(SmtpSender& sender) {
@@ -72,9 +92,13 @@ void SendPendingMail(SmtpSender& sender) {
             continue;
         }
         sender.attemptNumber = pending.attempts < INT_MAX ? pending.attempts + 1 : INT_MAX;
+        sender.retriedOutboxFile = path;
+        const RetryEnd retryEnd(sender);
         SmtpSendMessage(sender, pending.recipients, pending.lines);
-        // Removed only now: a failed attempt has stored its fresh copy, so nothing is lost.
-        if (unlink(path.c_str()) != 0 && errno != ENOENT)
+        // A failed attempt that is kept has moved the file to a new name; a sent message, or one
+        // that has had its attempts, goes now. Killed before this, the next session sends it once
+        // more: the only message that can be sent twice is the one in flight.
+        if (!sender.retriedOutboxFile.empty() && unlink(path.c_str()) != 0 && errno != ENOENT)
             throw ZelmError("Cannot delete outbox file " + path + ": " + std::strerror(errno));
         if (sender.sendStatus == SendStatus::NotReachable) break;
     }

@@ -51,6 +51,9 @@ public:
     int attemptNumber = 1;
     /// The outcome of the last send.
     SendStatus sendStatus = SendStatus::Sent;
+    /// The outbox file whose message is being sent again ("" for a message sent at once); a
+    /// failed attempt stores the message in its place and clears this.
+    std::string retriedOutboxFile;
 };
 
 /// The Options page's MaxAttempts; nullopt when its text is not a whole number.

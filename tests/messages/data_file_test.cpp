@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -466,6 +467,22 @@ TEST_F(DataFileTest, OutboxFolderListing) {
 
     Put(Path("plainfile"), "x");
     EXPECT_THROW(EnsureOutboxFolder(Path("plainfile")), ZelmError);
+}
+
+TEST_F(DataFileTest, ReplacedOutboxMessageTakesANewNameAndLeavesOneFile) {
+    const auto folder = OutboxFolder(m_home, "box");
+    EnsureOutboxFolder(folder);
+    const auto neighbour = WriteOutboxMessage(folder, {1, {"n@x"}, {"neighbour"}});
+    const auto old = WriteOutboxMessage(folder, {1, {"a@x"}, {"m"}});
+
+    const auto moved = ReplaceOutboxMessage(old, {2, {"a@x"}, {"m"}});
+
+    EXPECT_NE(moved, old);
+    std::vector<std::string> expected = {neighbour, moved};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListOutboxFiles(folder), expected);
+    EXPECT_EQ(Bytes(moved), "2\r\na@x\r\n\r\nm\r\n\r\n");
+    EXPECT_EQ(ReadOutboxMessage(neighbour).lines, std::vector<std::string>{"neighbour"});
 }
 
 TEST_F(DataFileTest, OutboxNamesDoNotCollide) {
