@@ -117,11 +117,8 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
 
     // P1
     session.smtp.attemptNumber = 1;
-    if (!context.abortRequested) {
-        context.ui.SetAbortButton((number / 10) % 2 == 1 ? kAbortCaptionInProgress
-                                                         : kAbortCaptionPress,
-                                  AbortButtonColour::Red, true);
-    }
+    context.ui.SetAbortButton((number / 10) % 2 == 1 ? kAbortCaptionInProgress : kAbortCaptionPress,
+                              AbortButtonColour::Red, true);
     // P2, P3
     StartMessage(session, number);
     Pop3Uidl(pop3, number);
@@ -254,6 +251,32 @@ void FinishMailbox(ProcessingSession& session, const std::string& dataFile, bool
     session.messageNumber = 0;
 }
 
+// M2: the lists from the data file.
+void LoadMailboxFiles(ProcessingSession& session, const std::string& dataFile) {
+    session.cache.Assign(ReadSectionLines(dataFile, kSectionCache));
+    session.acceptList = ReadSectionLines(dataFile, kSectionAcceptList);
+    session.rejectList = ReadSectionLines(dataFile, kSectionRejectList);
+    session.rejectText = ReadSectionLines(dataFile, kSectionRejectText);
+}
+
+// Whether a mailbox whose settings could not all be read is enabled: its summary line depends
+// on that flag alone. Not known counts as not enabled.
+bool EnabledDespiteSettingsError(SettingsDb& db, const std::string& mailbox) {
+    try {
+        ConfigStore key(db);
+        if (!key.OpenKey(MailboxKeyPath(mailbox), false)) return false;
+        return key.ValueExists(schema::MailboxEnabled) ? key.ReadBool(schema::MailboxEnabled)
+                                                       : schema::SessionMailboxEnabled;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void LogMailboxError(EngineContext& context, const std::string& mailbox,
+                     const std::exception& error) {
+    context.log.WriteErrorLine("Mailbox " + mailbox + ": " + ErrorText(error));
+}
+
 // M1 to M7 for one mailbox. An error inside the mailbox ends it through M7 with the cause in
 // the error log; only an error of M7 itself goes up and ends the run.
 void VisitMailbox(ProcessingSession& session, const std::string& mailbox) {
@@ -267,27 +290,36 @@ void VisitMailbox(ProcessingSession& session, const std::string& mailbox) {
 
     StartMailbox(session, mailbox); // M1
     const std::string dataFile = DataFilePath(context.programDir, mailbox);
-    bool cacheKnown = false;
+    bool filesRead = false;
     try {
-        // M2
-        session.cache.Assign(ReadSectionLines(dataFile, kSectionCache));
-        session.acceptList = ReadSectionLines(dataFile, kSectionAcceptList);
-        session.rejectList = ReadSectionLines(dataFile, kSectionRejectList);
-        session.rejectText = ReadSectionLines(dataFile, kSectionRejectText);
-        // M3
-        session.settings = ReadMailboxSettings(context.settings, mailbox);
-        cacheKnown = true;
-        // M4
-        session.cache.Trim(session.settings.cacheLimit);
-        // M5
-        const MailboxSettings& settings = session.settings;
-        if (settings.mailboxEnabled && !settings.host.empty() && !settings.userId.empty() &&
-            settings.port != 0) {
-            session.headerFields = context.ui.HeaderFieldNames();
-            ProcessMailbox(session);
-        }
+        LoadMailboxFiles(session, dataFile); // M2
+        filesRead = true;
     } catch (const std::exception& error) {
-        context.log.WriteErrorLine("Mailbox " + mailbox + ": " + ErrorText(error));
+        LogMailboxError(context, mailbox, error);
+    }
+    // M3, also when the files failed: an enabled mailbox always gets its summary line.
+    bool settingsRead = false;
+    try {
+        session.settings = ReadMailboxSettings(context.settings, mailbox);
+        settingsRead = true;
+    } catch (const std::exception& error) {
+        LogMailboxError(context, mailbox, error);
+        session.settings.mailboxEnabled = EnabledDespiteSettingsError(context.settings, mailbox);
+    }
+    const bool cacheKnown = filesRead && settingsRead;
+    if (cacheKnown) {
+        try {
+            session.cache.Trim(session.settings.cacheLimit); // M4
+            // M5
+            const MailboxSettings& settings = session.settings;
+            if (settings.mailboxEnabled && !settings.host.empty() && !settings.userId.empty() &&
+                settings.port != 0) {
+                session.headerFields = context.ui.HeaderFieldNames();
+                ProcessMailbox(session);
+            }
+        } catch (const std::exception& error) {
+            LogMailboxError(context, mailbox, error);
+        }
     }
     FinishMailbox(session, dataFile, cacheKnown); // M7
 }

@@ -307,6 +307,34 @@ TEST_F(SessionDriverTest, AbortButtonCaptionAlternatesEveryTenMessages) {
     EXPECT_EQ(captions, expected);
 }
 
+TEST_F(SessionDriverTest, AbortBeforeTheFirstMessageStillSetsItsCaption) {
+    FakeServer server(Join({Login("u20", 3),
+                            WholeMessage(1, "id-1", "one"),
+                            {script::Expect("QUIT\r\n"), script::Send("+OK\r\n")}}));
+    AddMailbox("a", "u20", server.Port());
+    ShortLimits();
+    // Pressed while the outbox is looked at, before message 1.
+    t.ui.onPump = [&] {
+        if (t.context.log.IsOpen() && pop3.connection.Active() && session.messageNumber == 0 &&
+            !t.context.abortRequested)
+            AbortSession(t.context);
+    };
+
+    ASSERT_EQ(RunSession(session), SessionOutcome::Ran);
+
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+    std::vector<std::string> captions;
+    for (const std::string& call : t.ui.calls) {
+        if (call.rfind("SetAbortButton(", 0) == 0) captions.push_back(call);
+    }
+    const std::vector<std::string> expected = {
+        "SetAbortButton(Idle,red,enabled)", "SetAbortButton(,red,enabled)",
+        "SetAbortButton(Aborting session...,red,enabled)",
+        "SetAbortButton(Press to abort,red,enabled)", "SetAbortButton(Idle,green,disabled)"};
+    EXPECT_EQ(captions, expected);
+    EXPECT_TRUE(Logged("Summary(a): Tot:1 New:1 Big:0 Acc:0 Rej:0 Flt:0"));
+}
+
 TEST_F(SessionDriverTest, SessionStartAndEndDriveTimerTrayAndFlags) {
     bool flagDuringRun = false;
     t.ui.onPump = [&] { flagDuringRun = flagDuringRun || t.context.connectionInUse; };
@@ -581,21 +609,36 @@ TEST_F(SessionDriverTest, CacheThatCannotBeSavedEndsTheRunCleanly) {
     EXPECT_FALSE(pop3.connection.Active());
 }
 
-TEST_F(SessionDriverTest, CorruptDataFileIsLeftAsItIs) {
-    // A data file that cannot be read must not be overwritten with an empty Cache.
+TEST_F(SessionDriverTest, UnreadableFilesOrSettingsStillGiveTheSummaryAndKeepTheFile) {
+    // a's data file cannot be read; b's Host is stored as a number; c's MailboxEnabled is.
     ASSERT_EQ(::mkdir(t.home.File("a.dat").c_str(), 0700), 0);
     WriteRegBool(t.db, MailboxKeyPath("a"), schema::MailboxEnabled, true);
     WriteRegBool(t.db, MailboxKeyPath("b"), schema::MailboxEnabled, true);
+    ConfigStore key(t.db);
+    ASSERT_TRUE(key.OpenKey(MailboxKeyPath("b"), false));
+    key.WriteInteger(schema::Host, 7);
+    WriteSection(DataFilePath(t.home.Path(), "b"), kSectionCache, {"kept"});
+    ASSERT_TRUE(key.OpenKey(MailboxKeyPath("c"), true));
+    key.WriteString(schema::MailboxEnabled, "1");
 
     ASSERT_EQ(RunSession(session), SessionOutcome::Ran);
 
-    EXPECT_FALSE(Logged("Summary(a): Tot:0 New:0 Big:0 Acc:0 Rej:0 Flt:0"));
-    EXPECT_TRUE(Logged("Summary(b): Tot:0 New:0 Big:0 Acc:0 Rej:0 Flt:0"));
-    ASSERT_EQ(ErrorTexts().size(), 1u);
-    EXPECT_EQ(ErrorTexts()[0].rfind("Mailbox a: ", 0), 0u) << ErrorTexts()[0];
+    // Enabled mailboxes are summed up with zero counters; c, whose flag cannot be read, counts
+    // as not enabled.
+    const std::vector<std::string> expected = {
+        "Session Start", "Summary(a): Tot:0 New:0 Big:0 Acc:0 Rej:0 Flt:0",
+        "Summary(b): Tot:0 New:0 Big:0 Acc:0 Rej:0 Flt:0", "Session End"};
+    EXPECT_EQ(SessionTexts(), expected);
+    const auto errors = ErrorTexts();
+    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_EQ(errors[0].rfind("Mailbox a: ", 0), 0u) << errors[0];
+    EXPECT_EQ(errors[1].rfind("Mailbox b: ", 0), 0u) << errors[1];
+    EXPECT_EQ(errors[2].rfind("Mailbox c: ", 0), 0u) << errors[2];
+    // Neither Cache is written back: the file or the limit is not known.
     struct stat info {};
     ASSERT_EQ(::stat(t.home.File("a.dat").c_str(), &info), 0);
     EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(t.home.Read("b.dat"), "[Cache]\r\nkept\r\n\r\n####\r\n");
 }
 
 // EnsureRetrieved: the message's text joins the variables once, and a refusal adds nothing.
