@@ -85,11 +85,11 @@ std::string MailboxNameProblem(const std::string& name) {
     if (!problem.empty()) return problem;
     if (name.size() > MaxMailboxNameLength) return "the name is longer than 250 bytes";
     const std::string lower = LowerAscii(name);
-    // The data file is name + ".dat" and the outbox folder is name itself; neither may take
-    // the place of a template, "zelm.dat", a log or the store, nor of another mailbox's data
-    // file (which a name ending in ".dat" would).
+    // The data file is name + ".dat", the journal name + ".jnl" and the outbox folder is name
+    // itself; none may take the place of a template, "zelm.dat", a log or the store, nor of
+    // another mailbox's data file or journal (which a name ending in ".dat" or ".jnl" would).
     if (lower == "zelm" || IsTemplateName(lower) || IsProgramFileName(lower) ||
-        (lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".dat") == 0))
+        lower.ends_with(".dat") || lower.ends_with(".jnl"))
         return "the name is kept for the program's own files";
     return {};
 }

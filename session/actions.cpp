@@ -35,7 +35,7 @@ void RebuildVariableNames(ProcessingSession& session) {
 
 void DeleteMessage(ProcessingSession& session) {
     session.context.ui.SetStatusPanel(3, "Deleting");
-    Pop3Dele(session.pop3, session.messageNumber);
+    DeleteCurrentMessage(session);
     session.context.log.WriteSessionLine(" - deleted");
 }
 

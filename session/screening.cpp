@@ -136,7 +136,7 @@ ScreenResult ScreenMessage(ProcessingSession& session) {
         if (settings.forwardToEnabled) ForwardRejected(session);
         if (settings.bounceEnabled) ReturnRejected(session, customText);
         if (settings.deleteEnabled) {
-            Pop3Dele(session.pop3, session.messageNumber);
+            DeleteCurrentMessage(session);
             session.context.log.WriteSessionLine(" - rejected (deleted)");
         }
         return ScreenResult::Rejected;

@@ -18,4 +18,16 @@ bool EnsureRetrieved(ProcessingSession& session) {
                                pop3.messageBody);
 }
 
+bool DeleteCurrentMessage(ProcessingSession& session) {
+    // The id of the message now processed, from its UIDL; without one it cannot be found again.
+    const std::string id = session.pop3.messageUid;
+    if (!id.empty()) {
+        session.deletions.Decided(id);
+        session.journal.RecordDeletion(id);
+    }
+    const bool accepted = Pop3Dele(session.pop3, session.messageNumber);
+    if (accepted && !id.empty()) session.deletions.Accepted(id);
+    return accepted;
+}
+
 } // namespace zelm

@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "core/engine_context.h"
+#include "messages/cache_journal.h"
 #include "messages/header_summary.h"
 #include "session/mailbox_settings.h"
 #include "session/message_cache.h"
+#include "session/pending_deletions.h"
 
 namespace zelm {
 
@@ -49,6 +51,10 @@ public:
     MailboxSettings settings;
     /// Ids of messages already processed in the current mailbox.
     MessageCache cache;
+    /// The current mailbox's journal: each id entering the Cache and each DELE, as they happen.
+    JournalWriter journal;
+    /// The current mailbox's deletions that no QUIT has committed yet.
+    PendingDeletions deletions;
     /// The current mailbox's screening lists and custom reject reply template.
     std::vector<std::string> acceptList;
     std::vector<std::string> rejectList;
@@ -74,5 +80,10 @@ private:
 /// message variables. False when it cannot be retrieved: nothing is added, nothing waits.
 /// Callers call it only while the message is not yet retrieved.
 bool EnsureRetrieved(ProcessingSession& session);
+
+/// DELE for the current message, entered in the mailbox's journal first, so that a session
+/// killed before its QUIT still has the message deleted by the next one. True when the server
+/// accepted it.
+bool DeleteCurrentMessage(ProcessingSession& session);
 
 } // namespace zelm

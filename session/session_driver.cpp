@@ -8,6 +8,7 @@
 #include "core/name_rules.h"
 #include "core/schema.h"
 #include "core/string_helpers.h"
+#include "messages/cache_journal.h"
 #include "messages/data_file.h"
 #include "messages/header_summary.h"
 #include "protocols/outbox.h"
@@ -55,6 +56,8 @@ std::string SummaryLine(const std::string& mailbox, const MailboxCounters& count
 // settings say otherwise.
 void StartMailbox(ProcessingSession& session, const std::string& mailbox) {
     session.cache.Clear();
+    session.journal.Stop();
+    session.deletions.Clear();
     session.acceptList.clear();
     session.rejectList.clear();
     session.rejectText.clear();
@@ -106,11 +109,27 @@ bool ConnectionLost(ProcessingSession& session, int number) {
     return false;
 }
 
+// A message whose DELE an interrupted session sent was dealt with then: it is only deleted
+// now, with its header read for the log.
+void DeleteLeftOver(ProcessingSession& session, int number) {
+    Pop3Client& pop3 = session.pop3;
+    if (Pop3Top(pop3, number)) {
+        const HeaderSummary& summary = session.Message().headerSummary;
+        session.context.log.WriteSessionLine(" Msg: " + summary.from + "(" + summary.subject + ")");
+    }
+    if (!pop3.connection.Active()) return;
+    if (Pop3Dele(pop3, number)) {
+        session.deletions.Accepted(pop3.messageUid);
+        session.context.log.WriteSessionLine(" - deleted (left from an interrupted session)");
+    }
+}
+
 // P1 to P11 for message n. False when the message loop has to end (abort requested, or the
-// connection is gone).
-bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int number) {
+// connection is gone). idSeen tells whether the server gave the message's unique id.
+bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int number, bool& idSeen) {
     EngineContext& context = session.context;
     Pop3Client& pop3 = session.pop3;
+    idSeen = false;
     if (!pop3.connection.Active()) {
         return ConnectionLost(session, number);
     }
@@ -126,12 +145,16 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
         return ConnectionLost(session, number);
     }
     const std::string uniqueId = pop3.messageUid;
+    idSeen = !uniqueId.empty();
 
     // A message enters the Cache only when it was really looked at: one whose size or header
     // could not be read is left for the next session, never judged by another message's values.
     bool lookedAt = true;
-    if (uniqueId.empty() || !session.cache.Contains(uniqueId)) { // P4
-        ++session.counters.newCount;                             // P5
+    if (idSeen && session.deletions.TakeLeftOver(uniqueId)) {
+        if (!session.cache.Contains(uniqueId)) ++session.counters.newCount;
+        DeleteLeftOver(session, number);
+    } else if (uniqueId.empty() || !session.cache.Contains(uniqueId)) { // P4
+        ++session.counters.newCount;                                    // P5
         if (!Pop3List(pop3, number)) {
             if (!pop3.connection.Active()) {
                 return ConnectionLost(session, number);
@@ -172,14 +195,19 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
     context.ui.PumpEvents();
     if (lookedAt && !uniqueId.empty() && !session.cache.Contains(uniqueId)) {
         session.cache.Append(uniqueId);
+        // Durable before the next message starts: a session killed from here on does not
+        // process this message again.
+        session.journal.RecordCached(uniqueId);
     }
     pop3.headerLines.clear();
     pop3.messageBody.clear();
     return !context.abortRequested;
 }
 
-// M6: log in, send the waiting mail, take up every message.
-void ProcessMailbox(ProcessingSession& session) {
+// M6: log in, send the waiting mail, take up every message. True when the loop reached the
+// last message and learnt every message's unique id: then an id that did not show up is no
+// longer on the server.
+bool ProcessMailbox(ProcessingSession& session) {
     EngineContext& context = session.context;
     Pop3Client& pop3 = session.pop3;
     const MailboxSettings& settings = session.settings;
@@ -203,32 +231,41 @@ void ProcessMailbox(ProcessingSession& session) {
     pop3.messageTotal = 0;
 
     if (!Pop3Open(pop3, settings.userId, settings.password)) {
-        return;
+        return false;
     }
     if (!pop3.connection.Active()) {
         context.log.WriteSessionLine("Failed connection to " + context.currentMailbox);
-        return;
+        return false;
     }
     context.log.WriteSessionLine("Connected to " + context.currentMailbox);
     SendPendingMail(smtp);
     ConfigStore mailboxKey(context.settings);
     mailboxKey.OpenKey(MailboxKeyPath(context.currentMailbox), false);
     const int total = pop3.messageTotal;
+    // A total of 0 may also be a STAT that failed: it proves nothing about the ids.
+    bool everyIdSeen = total > 0;
     for (int number = 1; number <= total; ++number) {
-        if (!ProcessMessage(session, mailboxKey, number)) {
+        bool idSeen = false;
+        const bool goOn = ProcessMessage(session, mailboxKey, number, idSeen);
+        everyIdSeen = everyIdSeen && idSeen && (goOn || number == total);
+        if (!goOn) {
             break;
         }
     }
+    return everyIdSeen;
 }
 
-// M7: QUIT commits the deletions; the summary line; the Cache back to the data file.
-void FinishMailbox(ProcessingSession& session, const std::string& dataFile, bool cacheKnown) {
+// M7: QUIT commits the deletions; the summary line; the Cache back to the data file, and the
+// journal down to the deletions no QUIT has committed.
+void FinishMailbox(ProcessingSession& session, const std::string& dataFile, bool cacheKnown,
+                   bool everyIdSeen) {
     EngineContext& context = session.context;
     Pop3Client& pop3 = session.pop3;
     context.ui.PumpEvents();
+    bool committed = false;
     if (pop3.connection.Active()) {
         try {
-            Pop3Quit(pop3);
+            committed = Pop3Quit(pop3);
         } catch (const SocketError& error) {
             // The server went away under the QUIT: nothing left to commit, and the next
             // mailbox must still be visited.
@@ -239,24 +276,50 @@ void FinishMailbox(ProcessingSession& session, const std::string& dataFile, bool
     if (session.settings.mailboxEnabled) {
         context.log.WriteSessionLine(SummaryLine(context.currentMailbox, session.counters));
     }
-    // Without the stored Cache or the limit, writing back would drop ids the file holds.
+    session.journal.Stop();
+    // Without the stored Cache or the limit, writing back would drop ids the file holds; the
+    // journal then keeps what it holds too.
     if (cacheKnown) {
         session.cache.Trim(session.settings.cacheLimit);
         WriteSection(dataFile, kSectionCache, session.cache.Lines());
+        // Only once the Cache holds its ids: a crash in between merely merges them twice.
+        RewriteJournal(JournalFilePath(context.programDir, context.currentMailbox),
+                       session.deletions.Remaining(committed, everyIdSeen));
     }
     session.cache.Clear();
+    session.deletions.Clear();
     session.acceptList.clear();
     session.rejectList.clear();
     session.rejectText.clear();
     session.messageNumber = 0;
 }
 
-// M2: the lists from the data file.
+// M2: the lists from the data file. Ids and deletions that a killed session left in the
+// journal join them, and the ids go into the data file at once, so the journal holds only the
+// deletions from then on and takes this session's records after whole lines.
 void LoadMailboxFiles(ProcessingSession& session, const std::string& dataFile) {
+    EngineContext& context = session.context;
     session.cache.Assign(ReadSectionLines(dataFile, kSectionCache));
     session.acceptList = ReadSectionLines(dataFile, kSectionAcceptList);
     session.rejectList = ReadSectionLines(dataFile, kSectionRejectList);
     session.rejectText = ReadSectionLines(dataFile, kSectionRejectText);
+
+    const std::string journalFile = JournalFilePath(context.programDir, context.currentMailbox);
+    if (const auto left = ReadJournal(journalFile)) {
+        if (left->damagedLines > 0) {
+            context.log.WriteErrorLine(
+                "Mailbox " + context.currentMailbox + ": " + std::to_string(left->damagedLines) +
+                (left->damagedLines == 1 ? " damaged line" : " damaged lines") +
+                " of the journal " + journalFile + " left out");
+        }
+        for (const std::string& id : left->cached) {
+            if (!session.cache.Contains(id)) session.cache.Append(id);
+        }
+        session.deletions.Assign(left->deleted);
+        WriteSection(dataFile, kSectionCache, session.cache.Lines());
+        RewriteJournal(journalFile, left->deleted);
+    }
+    session.journal.Start(journalFile);
 }
 
 // Whether a mailbox whose settings could not all be read is enabled: its summary line depends
@@ -307,6 +370,7 @@ void VisitMailbox(ProcessingSession& session, const std::string& mailbox) {
         session.settings.mailboxEnabled = EnabledDespiteSettingsError(context.settings, mailbox);
     }
     const bool cacheKnown = filesRead && settingsRead;
+    bool everyIdSeen = false;
     if (cacheKnown) {
         try {
             session.cache.Trim(session.settings.cacheLimit); // M4
@@ -315,13 +379,13 @@ void VisitMailbox(ProcessingSession& session, const std::string& mailbox) {
             if (settings.mailboxEnabled && !settings.host.empty() && !settings.userId.empty() &&
                 settings.port != 0) {
                 session.headerFields = context.ui.HeaderFieldNames();
-                ProcessMailbox(session);
+                everyIdSeen = ProcessMailbox(session);
             }
         } catch (const std::exception& error) {
             LogMailboxError(context, mailbox, error);
         }
     }
-    FinishMailbox(session, dataFile, cacheKnown); // M7
+    FinishMailbox(session, dataFile, cacheKnown, everyIdSeen); // M7
 }
 
 // E1 to E5: whatever happened, the run ends here and leaves nothing set.

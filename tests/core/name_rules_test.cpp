@@ -44,6 +44,8 @@ TEST(NameChecks, MailboxAndFilterNames) {
         {"zelm$$$$.$$$", false, true},
         {"zelmb$$$.$$$", false, true},
         {"home.dat", false, true}, // its outbox folder would take home's data file
+        {"home.JNL", false, true}, // and this one home's journal
+        {"home.jn", true, true},
         {std::string(251, 'a'), false, true},
     };
     for (const auto& c : cases) {
