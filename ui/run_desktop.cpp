@@ -45,8 +45,14 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context,
         std::cerr << ProgramName
                   << ": no display was found (DISPLAY or WAYLAND_DISPLAY is not set, or the "
                      "display cannot be reached); '"
-                  << ProgramName << " session' runs without one\n"
-                  << std::flush;
+                  << ProgramName << " session' runs without one\n";
+        // With a display named but not reached, what Qt met on the way tells the user why.
+        const char* display = std::getenv("DISPLAY");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        if ((display != nullptr && *display != '\0') || (wayland != nullptr && *wayland != '\0'))
+            for (const QString& held : g_heldMessages)
+                std::cerr << held.toStdString() << '\n';
+        std::cerr << std::flush;
         std::_Exit(1);
     }
     g_heldMessages.append(qFormatLogMessage(type, context, message));
