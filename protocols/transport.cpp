@@ -186,6 +186,10 @@ std::string ReadReply(Connection& connection, ReplyKind kind) {
                                                              : kSmtpChunk;
     std::string reply;
     ReplyEnd end(kind);
+    // Data that keeps arriving never lets the reader wait, so the window's events are handled
+    // here too while a large reply comes in.
+    const auto pumpEvery = std::chrono::milliseconds(std::max(1, limits.sliceMs));
+    auto lastPump = SteadyClock::now();
     for (;;) {
         const auto got = connection.Receive(buffer.data(), chunk, limits.readLimitMs, timedOut);
         // A peer that closes or falls silent before the end leaves a partial reply that must
@@ -196,6 +200,11 @@ std::string ReadReply(Connection& connection, ReplyKind kind) {
         if (reply.size() > limits.maxReplyBytes) {
             return Abandon(connection, " (reply larger than " +
                                            std::to_string(limits.maxReplyBytes) + " bytes)");
+        }
+        if (SteadyClock::now() - lastPump >= pumpEvery) {
+            connection.Context().ui.PumpEvents();
+            lastPump = SteadyClock::now();
+            if (!connection.Active()) throw SocketError("The connection was closed while reading");
         }
     }
 }

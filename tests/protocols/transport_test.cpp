@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <ostream>
 #include <thread>
@@ -227,6 +230,32 @@ TEST_F(TransportTest, ConnectionClosedByTheWindowDuringAWaitEndsTheRead) {
     env.ui.onPump = [this] { pop3.Close(); };
     EXPECT_THROW(ReadPop3Response(pop3, false), SocketError);
     EXPECT_FALSE(pop3.Active());
+    server.Finish();
+}
+
+TEST_F(TransportTest, AReplyThatKeepsArrivingStillKeepsTheWindowPumped) {
+    // Data is always there, so the reader never waits: only the reader itself can pump.
+    FakeServer server({});
+    ConnectTo(server);
+    pop3.Limits().sliceMs = 20;
+    const std::string line(998, 'x');
+    int chunks = 0;
+    pop3.Calls().poll = [](pollfd*, nfds_t, int) { return 1; };
+    pop3.Calls().recv = [&](int, void* buffer, std::size_t size, int) -> ssize_t {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const int n = chunks++;
+        const std::string piece = n == 0 ? "+OK\r\n" : n > 200 ? ".\r\n" : line + "\r\n";
+        std::memcpy(buffer, piece.data(), std::min(size, piece.size()));
+        return static_cast<ssize_t>(std::min(size, piece.size()));
+    };
+    const std::string reply = ReadPop3Response(pop3, true);
+    EXPECT_TRUE(reply.ends_with("\r\n.\r\n"));
+    EXPECT_GE(env.ui.pumpCount, 5);
+
+    // A pump that closes the connection ends the read there.
+    chunks = 0;
+    env.ui.onPump = [this] { pop3.Close(); };
+    EXPECT_THROW(ReadPop3Response(pop3, true), SocketError);
     server.Finish();
 }
 
