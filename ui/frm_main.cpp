@@ -114,6 +114,10 @@ TfrmMain::TfrmMain(WindowContext& context, QWidget* parent)
     connect(m_tray, &TrayIcon::restoreRequested, this, &TfrmMain::TrayIconDblClick);
     connect(m_tray, &TrayIcon::timerClicked, this, &TfrmMain::butTimerClick);
     connect(m_tray, &TrayIcon::exitRequested, this, &TfrmMain::butExitClick);
+    m_interactive->SetConnectionSource([this] { return m_mailboxes->ShownConnectionFields(); });
+    connect(m_interactive, &InteractivePage::idle, this, [this] {
+        if (m_exitAfterBrowser) ExitNow();
+    });
 
     SetAbortButton(kAbortCaptionIdle, AbortButtonColour::Green, false);
     ShowTimerState();
@@ -238,6 +242,7 @@ void TfrmMain::Shutdown() {
         std::cerr << ProgramName << ": the window position could not be saved: " << error.what()
                   << '\n';
     }
+    m_interactive->DisconnectAtExit();
     m_context.session.pop3.connection.Close();
     m_context.session.smtp.smtp.Close();
 }
@@ -334,11 +339,18 @@ void TfrmMain::butExitClick() {
         if (!m_context.engine.abortRequested) AbortSession(m_context.engine);
         return;
     }
+    if (m_interactive->Busy()) {
+        // The browser's command gets its reply first; QUIT then follows in order.
+        m_exitAfterBrowser = true;
+        return;
+    }
     ExitNow();
 }
 
 void TfrmMain::ExitNow() {
     m_exiting = true;
+    m_exitAfterBrowser = false;
+    m_interactive->DisconnectAtExit();
     m_context.session.pop3.connection.Close();
     m_context.session.smtp.smtp.Close();
     emit quitRequested();

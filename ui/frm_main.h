@@ -38,8 +38,8 @@ public:
     /// Shows the window, or with "Start minimized" only its tray icon (minimized where the
     /// desktop has no tray).
     void ShowAtStart();
-    /// Writes the window position and the shown mailbox and closes any open connection. A
-    /// store failure is reported on stderr.
+    /// Writes the window position and the shown mailbox and closes any open connection (the
+    /// browser's with QUIT). A store failure is reported on stderr.
     void Shutdown();
 
     MailboxesPage& Mailboxes() { return *m_mailboxes; }
@@ -114,6 +114,7 @@ private:
     bool m_timerOn = false;
     bool m_sessionRunning = false;
     bool m_exitAfterSession = false;
+    bool m_exitAfterBrowser = false;
     bool m_exiting = false;
 };
 

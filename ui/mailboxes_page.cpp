@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QVBoxLayout>
 
 #include "core/config_store.h"
@@ -43,6 +44,16 @@ QString MailboxesPage::SelectedMailbox() const {
 
 int MailboxesPage::SelectedPosition() const {
     return m_cmbMailbox->currentIndex();
+}
+
+MailboxesPage::ConnectionFields MailboxesPage::ShownConnectionFields() const {
+    // TODO: the mailbox editor's own fields replace this look-up by name once they exist.
+    const auto text = [this](const char* name) {
+        const auto* field = findChild<QLineEdit*>(name);
+        return field ? field->text() : QString();
+    };
+    return {SelectedMailbox(), text("edtHost"), text("edtPort"), text("edtUserID"),
+            text("edtPassword")};
 }
 
 void MailboxesPage::ShowMailbox(bool /*atStartUp*/) {

@@ -28,6 +28,12 @@ public:
     /// "100".
     void ShowMailbox(bool atStartUp);
 
+    /// The connection values as the fields show them now, unsaved edits included.
+    struct ConnectionFields {
+        QString mailbox, host, port, userId, password;
+    };
+    ConnectionFields ShownConnectionFields() const;
+
 private:
     WindowContext& m_context;
     QComboBox* m_cmbMailbox;
