@@ -89,6 +89,9 @@ InteractivePage::InteractivePage(WindowContext& context, QWidget* parent)
     for (int column = 0; column < 3; ++column)
         m_listView1->setColumnWidth(column, kColumnWidths[column]);
     m_listView1->verticalHeader()->hide();
+    // One line of text per row, as a report list shows it.
+    m_listView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_listView1->verticalHeader()->setDefaultSectionSize(m_listView1->fontMetrics().height() + 6);
     m_listView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_listView1->setSelectionMode(QAbstractItemView::SingleSelection);
     m_listView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
