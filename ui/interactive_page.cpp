@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
@@ -126,13 +127,19 @@ InteractivePage::InteractivePage(WindowContext& context, QWidget* parent)
     layout->addLayout(toolbar);
     layout->addWidget(splitter, 1);
 
-    connect(m_butConnect, &QToolButton::clicked, this, &InteractivePage::butConnectClick);
-    connect(m_butDisconnect, &QToolButton::clicked, this, &InteractivePage::butDisconnectClick);
+    // A toggle is pressed when it goes down: a click, a key, or the toggle action a screen
+    // reader offers (which never sends "clicked"). The page's own changes are not presses.
+    connect(m_butConnect, &QToolButton::toggled, this, [this](bool down) {
+        if (down) butConnectClick();
+    });
+    connect(m_butDisconnect, &QToolButton::toggled, this, [this](bool down) {
+        if (down) butDisconnectClick();
+    });
     connect(m_butGetSummary, &QToolButton::clicked, this, &InteractivePage::butGetSummaryClick);
     connect(m_butGetMsg, &QToolButton::clicked, this, &InteractivePage::butGetMsgClick);
     connect(m_butDelMsg, &QToolButton::clicked, this, &InteractivePage::butDelMsgClick);
     connect(m_butReset, &QToolButton::clicked, this, &InteractivePage::butResetClick);
-    connect(m_butWrap, &QToolButton::clicked, this, &InteractivePage::butWrapClick);
+    connect(m_butWrap, &QToolButton::toggled, this, &InteractivePage::butWrapClick);
     // A row chosen with the keyboard or a screen reader counts as clicked, as does a click on
     // the row already chosen (it shows the header again after the whole message).
     connect(m_listView1, &QTableWidget::itemSelectionChanged, this,
@@ -154,6 +161,8 @@ QToolButton* InteractivePage::AddButton(const char* name, const QString& caption
 }
 
 void InteractivePage::ShowDisconnectDown() {
+    const QSignalBlocker connectQuiet(m_butConnect);
+    const QSignalBlocker disconnectQuiet(m_butDisconnect);
     // In an exclusive group a toggle is raised by pressing the other one.
     m_butDisconnect->setChecked(true);
 }
