@@ -26,6 +26,15 @@ protected:
         ConnectTo(RealPop3Port(), QString::fromStdString(mailbox.User()), kRealPassword);
     }
 
+    /// The messages "first" and "second" in the mailbox, connected and listed.
+    void ListTwoMessages() {
+        mailbox.Drop(Message("ann@example.org", "first", "x\r\n"));
+        mailbox.Drop(Message("bob@example.org", "second", "y\r\n"));
+        StartWithMailbox();
+        Connect();
+        ASSERT_TRUE(FetchSummary(2));
+    }
+
     /// The subjects of the messages the maildir still holds.
     std::multiset<std::string> SubjectsLeft() const {
         std::multiset<std::string> subjects;
@@ -89,11 +98,7 @@ protected:
 };
 
 TEST_F(DovecotBrowserU10, ResetUndoesAMarkAndDisconnectCommitsTheRest) {
-    mailbox.Drop(Message("ann@example.org", "first", "x\r\n"));
-    mailbox.Drop(Message("bob@example.org", "second", "y\r\n"));
-    StartWithMailbox();
-    Connect();
-    ASSERT_TRUE(FetchSummary(2));
+    ListTwoMessages();
     ClickRow(0);
     Click("butDelMsg");
     Click("butReset");
@@ -110,11 +115,7 @@ protected:
 };
 
 TEST_F(DovecotBrowserU11, ExitWhileConnectedCommitsTheMarkedDeletion) {
-    mailbox.Drop(Message("ann@example.org", "first", "x\r\n"));
-    mailbox.Drop(Message("bob@example.org", "second", "y\r\n"));
-    StartWithMailbox();
-    Connect();
-    ASSERT_TRUE(FetchSummary(2));
+    ListTwoMessages();
     ClickRow(0);
     Click("butDelMsg");
     QSignalSpy quit(&Window(), &TfrmMain::quitRequested);
