@@ -176,8 +176,8 @@ void InteractivePage::butConnectClick() {
         if (!m_holdsConnection) ShowDisconnectDown();
         return;
     }
-    // Nothing may close an old connection once the browser holds it: that close would end
-    // the new conversation.
+    // An old connection is closed before the browser holds the new one; closed later, it
+    // would end the new conversation.
     pop3.connection.Close();
     engine.connectionInUse = true;
     m_holdsConnection = true;
