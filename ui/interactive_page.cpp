@@ -36,8 +36,9 @@ std::string JoinLines(const std::vector<std::string>& lines, const char* lineBre
     return text;
 }
 
-QString PaneText(const std::string& text) {
-    return QString::fromStdString(text).replace(QLatin1String("\r\n"), QLatin1String("\n"));
+/// The pane's lines end in LF alone.
+std::string PaneText(const std::string& text) {
+    return ReplaceAll(text, "\r\n", "\n");
 }
 
 } // namespace
@@ -327,7 +328,7 @@ void InteractivePage::ListView1Click() {
         m_butGetMsg->setEnabled(true);
         const auto index = static_cast<std::size_t>(n);
         m_memoMsg->ShowText(index < m_headerTexts.size() ? PaneText(m_headerTexts[index])
-                                                         : QString());
+                                                         : std::string());
     }
     m_context.engine.ui.SetStatusPanel(1, "Message " + std::to_string(n) + " of " +
                                               std::to_string(m_context.session.pop3.messageTotal));
@@ -356,12 +357,12 @@ void InteractivePage::butGetMsgClick() {
     }
     // The header's lines, then the body's: the header's last line is the empty one between.
     const auto index = static_cast<std::size_t>(n);
-    QString text = index < m_headerTexts.size() ? PaneText(m_headerTexts[index]) : QString();
+    std::string text = index < m_headerTexts.size() ? PaneText(m_headerTexts[index]) : "";
     if (!pop3.messageBody.empty()) {
-        text += QLatin1Char('\n');
-        text += QString::fromStdString(JoinLines(pop3.messageBody, "\n"));
+        text += '\n';
+        text += JoinLines(pop3.messageBody, "\n");
     }
-    m_memoMsg->ShowText(text);
+    m_memoMsg->ShowText(std::move(text));
 }
 
 void InteractivePage::butDelMsgClick() {
@@ -371,7 +372,7 @@ void InteractivePage::butDelMsgClick() {
         const BusyScope busy(*this);
         ShowingErrors(m_context.dialogs, [&] { Pop3Dele(m_context.session.pop3, n); });
     }
-    m_memoMsg->ShowText(QString());
+    m_memoMsg->ShowText({});
     m_butReset->setEnabled(true);
 }
 

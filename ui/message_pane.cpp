@@ -11,8 +11,9 @@ namespace zelm {
 namespace {
 
 // Laying out this much text takes a few milliseconds; a batch is extended to a whole line,
-// since a line that grows batch by batch would be laid out again with every batch.
-constexpr qsizetype kBatchChars = 16 * 1024;
+// since a line that grows batch by batch would be laid out again with every batch (and a
+// line end never falls inside a UTF-8 sequence).
+constexpr std::size_t kBatchBytes = 16 * 1024;
 // While a text goes in, the window's events are handled at least this often.
 constexpr qint64 kPumpEveryMs = 25;
 
@@ -26,9 +27,9 @@ MessagePane::MessagePane(std::function<void()> pump, QWidget* parent)
     SetWrapped(false);
 }
 
-void MessagePane::ShowText(const QString& text) {
+void MessagePane::ShowText(std::string text) {
     const unsigned generation = ++m_generation;
-    m_text = text;
+    m_text = std::move(text);
     clear();
     Fill(generation);
 }
@@ -36,40 +37,40 @@ void MessagePane::ShowText(const QString& text) {
 void MessagePane::SetWrapped(bool wrapped) {
     // A new wrap mode lays out every line again at once; an empty pane does that in no time,
     // and the text then goes in again batch by batch.
-    const QString text = m_text;
+    std::string text = std::move(m_text);
     ++m_generation;
     clear();
     setLineWrapMode(wrapped ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
     setHorizontalScrollBarPolicy(wrapped ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    ShowText(text);
+    ShowText(std::move(text));
 }
 
 void MessagePane::Fill(unsigned generation) {
-    // The copy shares the text's data; a new text shown during a pump replaces m_text.
-    const QString text = m_text;
     const QPointer<MessagePane> self(this);
     m_filling = true;
     QTextCursor end(document());
     QElapsedTimer sincePump;
     sincePump.start();
     bool first = true;
-    qsizetype at = 0;
-    while (at < text.size()) {
-        qsizetype stop = std::min(text.size(), at + kBatchChars);
-        if (stop < text.size()) {
-            const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), stop - 1);
-            stop = lineEnd < 0 ? text.size() : lineEnd + 1;
+    std::size_t at = 0;
+    // A new text shown during a pump replaces m_text; the generation tells this fill to end
+    // before it reads m_text again.
+    while (at < m_text.size()) {
+        std::size_t stop = std::min(m_text.size(), at + kBatchBytes);
+        if (stop < m_text.size()) {
+            const std::size_t lineEnd = m_text.find('\n', stop - 1);
+            stop = lineEnd == std::string::npos ? m_text.size() : lineEnd + 1;
         }
         end.movePosition(QTextCursor::End);
-        end.insertText(text.sliced(at, stop - at));
+        end.insertText(QString::fromUtf8(m_text.data() + at, static_cast<qsizetype>(stop - at)));
         at = stop;
         // The top is shown as soon as it is there; the rest goes in below it.
         if (first) {
             moveCursor(QTextCursor::Start);
             verticalScrollBar()->setValue(0);
         }
-        if (at < text.size() && (first || sincePump.elapsed() >= kPumpEveryMs)) {
+        if (at < m_text.size() && (first || sincePump.elapsed() >= kPumpEveryMs)) {
             m_pump();
             if (!self || m_generation != generation) return;
             sincePump.restart();

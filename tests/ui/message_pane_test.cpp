@@ -1,5 +1,7 @@
 #include "ui/message_pane.h"
 
+#include <string>
+
 #include <QTextBlock>
 
 #include <gtest/gtest.h>
@@ -7,15 +9,15 @@
 namespace zelm {
 namespace {
 
-QString ManyLines(int count) {
-    QString text;
+std::string ManyLines(int count) {
+    std::string text;
     for (int i = 0; i < count; ++i)
-        text += QString("line %1 of a long message, with words enough to fill it out\n").arg(i);
+        text += "line " + std::to_string(i) + " of a long message, with words enough to fill it\n";
     return text;
 }
 
 TEST(MessagePane, ALongTextGoesInBatchByBatchWithItsTopShownFirst) {
-    const QString text = ManyLines(60000);
+    const std::string text = ManyLines(60000);
     int pumps = 0;
     int blocksAtFirstPump = 0;
     QString firstLineAtFirstPump;
@@ -31,8 +33,8 @@ TEST(MessagePane, ALongTextGoesInBatchByBatchWithItsTopShownFirst) {
     EXPECT_GE(pumps, 2);
     EXPECT_GT(blocksAtFirstPump, 1);
     EXPECT_LT(blocksAtFirstPump, 1000);
-    EXPECT_EQ(firstLineAtFirstPump, "line 0 of a long message, with words enough to fill it out");
-    EXPECT_EQ(shown.toPlainText(), text);
+    EXPECT_EQ(firstLineAtFirstPump, "line 0 of a long message, with words enough to fill it");
+    EXPECT_EQ(shown.toPlainText().toStdString(), text);
     EXPECT_FALSE(shown.Filling());
 }
 
@@ -52,15 +54,16 @@ TEST(MessagePane, ATextShownWhileAnotherGoesInReplacesIt) {
     EXPECT_EQ(shown.Text(), "the newer text");
 }
 
-TEST(MessagePane, ChangingTheWrapKeepsTheText) {
-    const QString text = ManyLines(3000);
+TEST(MessagePane, TheTextIsShownAsUtf8AndChangingTheWrapKeepsIt) {
+    const std::string text = ManyLines(3000) + "and one that is not ASCII: \xc3\xa4\xe2\x82\xac";
     MessagePane shown([] {});
     shown.ShowText(text);
+    EXPECT_EQ(shown.toPlainText().toStdString(), text);
     shown.SetWrapped(true);
     EXPECT_EQ(shown.lineWrapMode(), QPlainTextEdit::WidgetWidth);
-    EXPECT_EQ(shown.toPlainText(), text);
+    EXPECT_EQ(shown.toPlainText().toStdString(), text);
     shown.SetWrapped(false);
-    EXPECT_EQ(shown.toPlainText(), text);
+    EXPECT_EQ(shown.toPlainText().toStdString(), text);
 }
 
 } // namespace
