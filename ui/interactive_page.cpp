@@ -123,6 +123,8 @@ InteractivePage::InteractivePage(WindowContext& context, QWidget* parent)
     splitter->addWidget(m_listView1);
     splitter->addWidget(m_memoMsg);
     splitter->setChildrenCollapsible(false);
+    // The list and the pane share whatever height the window has; they never make it taller.
+    splitter->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(toolbar);

@@ -14,24 +14,13 @@ USER = "u12"
 SKIPPED = 77
 
 home = tempfile.mkdtemp(prefix="zelm-e2e-")
-maildir = os.path.join(os.environ["ZELM_TEST_MAILROOT"], USER, "Maildir")
-for old in glob.glob(os.path.join(maildir, "*", "*")):
-    os.remove(old)
 messages = [
     "From: Alice <alice@example.com>\r\nSubject: hello browser\r\n\r\nfirst body\r\n",
     "From: Bob <bob@example.com>\r\nSubject: second one\r\n\r\nline one\r\n.dot line\r\n",
 ]
-for number, content in enumerate(messages, 1):
-    path = os.path.join(maildir, "new", "%d.e2e" % number)
-    with open(path, "w", newline="") as out:
-        out.write(content)
-    os.chmod(path, 0o666)
-
+maildir = atspi.dovecot_messages(USER, messages)
 # The Mailboxes page shows the stored values; Connect takes them from its fields.
-atspi.settings(home, "set", "Mailboxes/home", "Host", "127.0.0.1")
-atspi.settings(home, "set", "Mailboxes/home", "Port", os.environ["ZELM_TEST_POP3_PORT"])
-atspi.settings(home, "set", "Mailboxes/home", "UserID", USER)
-atspi.settings(home, "set", "--type", "password", "Mailboxes/home", "Password", "pw")
+atspi.dovecot_mailbox(home, "home", USER)
 
 with atspi.Window(home) as window:
     if atspi.search(window.app, "text", "Host") is None:
