@@ -23,6 +23,8 @@
 #include "core/string_helpers.h"
 #include "messages/data_file.h"
 #include "ui/dialogs.h"
+#include "ui/frm_query.h"
+#include "ui/frm_text_proc.h"
 #include "ui/line_list_edit.h"
 #include "ui/name_prompt.h"
 
@@ -259,6 +261,11 @@ QPushButton* FiltersPage::AddButton(const char* name, const QString& caption, co
     button->setAccessibleName(accessibleName);
     connect(button, &QPushButton::clicked, this, handler);
     return button;
+}
+
+void FiltersPage::SetActionDialogs(TfrmQuery* query, TfrmTextProc* textProc) {
+    m_query = query;
+    m_textProc = textProc;
 }
 
 void FiltersPage::SetMailboxSource(std::function<QString()> selectedMailbox) {
@@ -645,28 +652,30 @@ void FiltersPage::lstActionsClick() {
 
 // ---- Hand-over to the template dialog and the text extraction editor ----
 
-bool FiltersPage::OpenForwardDialog(bool /*edit*/, const std::string& /*address*/) {
-    // TODO: opens the template dialog in forward mode once it exists (its own issue).
-    m_context.dialogs.ShowMessage(tr("The message template dialog is not available yet, so "
-                                     "this action cannot be added or edited."));
-    return false;
+bool FiltersPage::OpenForwardDialog(bool edit, const std::string& address) {
+    if (m_query == nullptr) return false;
+    m_query->OpenForward(edit, address);
+    return true;
 }
 
 bool FiltersPage::OpenSendMessageDialog(bool edit) {
-    // TODO: opens the template dialog in send mode once it exists (its own issue).
-    return OpenForwardDialog(edit, std::string());
+    bool opened = false;
+    if (m_query != nullptr)
+        ShowingErrors(m_context.dialogs, [&] { opened = m_query->OpenSendMessage(edit); });
+    return opened;
 }
 
 bool FiltersPage::OpenSaveDataDialog(bool edit) {
-    // TODO: opens the template dialog in save mode once it exists (its own issue).
-    return OpenForwardDialog(edit, std::string());
+    bool opened = false;
+    if (m_query != nullptr)
+        ShowingErrors(m_context.dialogs, [&] { opened = m_query->OpenSaveData(edit); });
+    return opened;
 }
 
-bool FiltersPage::OpenTextExtractionEditor(bool /*edit*/) {
-    // TODO: opens the text extraction editor once it exists (its own issue).
-    m_context.dialogs.ShowMessage(tr("The text extraction editor is not available yet, so this "
-                                     "action cannot be added or edited."));
-    return false;
+bool FiltersPage::OpenTextExtractionEditor(bool edit) {
+    if (m_textProc == nullptr) return false;
+    m_textProc->Open(edit);
+    return true;
 }
 
 // ---- State ----

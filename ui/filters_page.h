@@ -19,6 +19,8 @@ class QPushButton;
 namespace zelm {
 
 struct LineListEdit;
+class TfrmQuery;
+class TfrmTextProc;
 
 /// The Filters page: the filters of the mailbox selected on the Mailboxes page, their rules and
 /// actions, and the header field names rules can test. Every change is stored at once. The
@@ -31,6 +33,8 @@ public:
     /// Where the page asks which mailbox is selected on the Mailboxes page; every handler asks
     /// at the moment it runs.
     void SetMailboxSource(std::function<QString()> selectedMailbox);
+    /// The dialogs that finish the forward, send, save and extraction actions.
+    void SetActionDialogs(TfrmQuery* query, TfrmTextProc* textProc);
 
     /// The header field names rules can test, as the page holds them (ascending).
     std::vector<std::string> HeaderFieldNames() const;
@@ -44,6 +48,8 @@ public:
 
     /// The selected filter's name, "" when none is selected.
     std::string SelectedFilter() const;
+    /// The settings key of the selected filter of the selected mailbox.
+    std::string SelectedFilterKeyPath() const;
     /// The names the template dialog offers as placeholders: the header fields, "Header",
     /// "Body" and the selected filter's text variable names; rebuilt whenever one of them
     /// changes (variableNamesChanged).
@@ -103,7 +109,6 @@ private:
                            const QString& accessibleName, void (FiltersPage::*handler)());
 
     std::string SelectedMailbox() const;
-    std::string SelectedFilterKeyPath() const;
     std::string BuildRuleLine() const;
     int SelectedRuleRow() const;
     void StoreRuleEdit(const LineListEdit& edit);
@@ -116,7 +121,7 @@ private:
     void UpdateButtons();
 
     // Hand-over to the dialogs that finish the richer actions. Each returns true when its
-    // dialog opened; until the dialogs exist they refuse with a message.
+    // dialog opened.
     bool OpenForwardDialog(bool edit, const std::string& address);
     bool OpenSendMessageDialog(bool edit);
     bool OpenSaveDataDialog(bool edit);
@@ -124,6 +129,8 @@ private:
 
     WindowContext& m_context;
     std::function<QString()> m_selectedMailbox;
+    TfrmQuery* m_query = nullptr;
+    TfrmTextProc* m_textProc = nullptr;
     HeaderFieldList m_headerFields;
     std::vector<std::string> m_filterNames;
     std::vector<std::string> m_rules;

@@ -28,6 +28,8 @@
 #include "ui/about_page.h"
 #include "ui/dialogs.h"
 #include "ui/filters_page.h"
+#include "ui/frm_query.h"
+#include "ui/frm_text_proc.h"
 #include "ui/help.h"
 #include "ui/interactive_page.h"
 #include "ui/lists_page.h"
@@ -78,7 +80,8 @@ TfrmMain::TfrmMain(WindowContext& context, QWidget* parent)
       m_mailboxes(new MailboxesPage(context)), m_lists(new ListsPage(context)),
       m_filters(new FiltersPage(context)), m_options(new OptionsPage(context)),
       m_interactive(new InteractivePage(context)), m_about(new AboutPage),
-      m_tray(new TrayIcon(this)), m_sessionTimer(new QTimer(this)) {
+      m_tray(new TrayIcon(this)), m_query(new TfrmQuery(context, *m_filters, this)),
+      m_textProc(new TfrmTextProc(context, *m_filters, this)), m_sessionTimer(new QTimer(this)) {
     setObjectName("frmMain");
     // Step 1 of start-up: "ZELM v1.0.0 - POP3 mail processor".
     setWindowTitle(QString::fromStdString(ProgramCaption()));
@@ -110,6 +113,8 @@ TfrmMain::TfrmMain(WindowContext& context, QWidget* parent)
     connect(m_sessionTimer, &QTimer::timeout, this, &TfrmMain::SessionTimerTimer);
     connect(m_options, &OptionsPage::sessionIntervalChanged, this, &TfrmMain::ApplyIntervalToTimer);
     m_filters->SetMailboxSource([this] { return m_mailboxes->SelectedMailbox(); });
+    m_filters->SetActionDialogs(m_query, m_textProc);
+    m_query->SetMailboxSource([this] { return m_mailboxes->SelectedMailbox(); });
     connect(m_tray, &TrayIcon::helpRequested, this, &TfrmMain::mnuHelpClick);
     connect(m_tray, &TrayIcon::restoreRequested, this, &TfrmMain::TrayIconDblClick);
     connect(m_tray, &TrayIcon::timerClicked, this, &TfrmMain::butTimerClick);

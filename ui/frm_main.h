@@ -21,6 +21,8 @@ class InteractivePage;
 class ListsPage;
 class MailboxesPage;
 class OptionsPage;
+class TfrmQuery;
+class TfrmTextProc;
 class TrayIcon;
 
 /// The main window: the six pages as tabs, the three status panels, the session buttons and
@@ -49,6 +51,10 @@ public:
     InteractivePage& Interactive() { return *m_interactive; }
     AboutPage& About() { return *m_about; }
     TrayIcon& Tray() { return *m_tray; }
+    /// The message template dialog, hidden until an action or the custom reply needs it.
+    TfrmQuery& Query() { return *m_query; }
+    /// The text extraction editor, hidden until an extraction action needs it.
+    TfrmTextProc& TextProc() { return *m_textProc; }
 
     /// The session timer is switched on (`TimerOn`).
     bool TimerOn() const { return m_timerOn; }
@@ -104,6 +110,8 @@ private:
     InteractivePage* m_interactive;
     AboutPage* m_about;
     TrayIcon* m_tray;
+    TfrmQuery* m_query;
+    TfrmTextProc* m_textProc;
     QPushButton* m_butStart = nullptr;
     QPushButton* m_butAbort = nullptr;
     QPushButton* m_butTimer = nullptr;

@@ -9,9 +9,9 @@ namespace zelm {
 
 std::optional<std::string> AskNewName(Dialogs& dialogs, const NamePrompt& texts,
                                       const std::vector<std::string>& existing,
-                                      const NameRefusal& refusal) {
+                                      const NameRefusal& refusal, const QString& initial) {
     QString prompt = texts.prompt;
-    QString typed;
+    QString typed = initial;
     while (true) {
         const std::optional<QString> answer = dialogs.AskLine(texts.caption, prompt, typed);
         if (!answer) return std::nullopt;

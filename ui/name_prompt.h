@@ -22,12 +22,13 @@ struct NamePrompt {
 /// Why a name may not be taken ("" when it may), for names a store or file refuses.
 using NameRefusal = std::function<std::string(const std::string& name)>;
 
-/// Asks for a new name in an input box that starts empty. An empty name, one already among
-/// existing (without regard to case) or one that refusal refuses shows the box again with the
-/// reason as its prompt and the typed text kept. nullopt when cancelled. Names are not
-/// trimmed.
+/// Asks for a new name in an input box that starts with initial. An empty name, one already
+/// among existing (without regard to case) or one that refusal refuses shows the box again
+/// with the reason as its prompt and the typed text kept. nullopt when cancelled. Names are
+/// not trimmed.
 std::optional<std::string> AskNewName(Dialogs& dialogs, const NamePrompt& texts,
                                       const std::vector<std::string>& existing,
-                                      const NameRefusal& refusal = {});
+                                      const NameRefusal& refusal = {},
+                                      const QString& initial = QString());
 
 } // namespace zelm

@@ -245,22 +245,49 @@ TEST_F(FiltersPageTest, ASecondExtractionRoutineIsRefusedAndNothingIsStored) {
     EXPECT_EQ(Stored("f", "Actions"), "stored meanwhile\r\n");
 }
 
-TEST_F(FiltersPageTest, ActionsThatNeedAMissingDialogAreRefusedWithoutStoring) {
+TEST_F(FiltersPageTest, ActionsWithADialogOpenItAndStoreTheListAtOnce) {
     StartWith({"f"});
-    StoreValue("f", "Actions", {"Fwd to: {From}", "Send msg: m00001"});
+    home.Write("m00001.dat", "From: a\r\n");
+    home.Write("d00002.dat", "out.txt\r\n");
+    StoreValue("f", "Actions",
+               {"Fwd to: {From}", "Send msg: m00001", "Save data: d00002", "Delete message"});
     ClickFilter("f");
-    StoreValue("f", "Actions", {"stored meanwhile"});
-    for (const char* kind : {"Forward message", "Send new email message", "Save data to file",
-                             "Extract text from body"})
-        AddAction(kind);
-    for (int row : {0, 1}) {
+    const struct {
+        const char* kind;
+        const char* dialog;
+        QString caption;
+    } adds[] = {{"Forward message", "frmQuery", "Forward message"},
+                {"Send new email message", "frmQuery", "Send new message"},
+                {"Save data to file", "frmQuery", "Save data to file"},
+                {"Extract text from body", "frmTextProc", "Extract text from message body"}};
+    for (const auto& add : adds) {
+        SCOPED_TRACE(add.kind);
+        StoreValue("f", "Actions", {"stored meanwhile"});
+        AddAction(add.kind);
+        auto* dialog = Find<QWidget>(add.dialog);
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->windowTitle(), add.caption);
+        dialog->hide();
+        // Stored while the dialog is still open, as the page shows it.
+        EXPECT_EQ(Stored("f", "Actions"), "Fwd to: {From}\r\nSend msg: m00001\r\n"
+                                          "Save data: d00002\r\nDelete message\r\n");
+    }
+    const QString edits[] = {"Forward message (edit)", "Send new message (edit)",
+                             "Save data to file (edit)"};
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(row);
         ClickRow("lstActions", row);
         Click("butEditActions");
+        EXPECT_TRUE(Find<QWidget>("frmQuery")->isVisible());
+        EXPECT_EQ(Find<QWidget>("frmQuery")->windowTitle(), edits[row]);
+        Find<QWidget>("frmQuery")->hide();
     }
-    ASSERT_EQ(dialogs.messages.size(), 6);
-    EXPECT_TRUE(dialogs.messages[0].startsWith("The message template dialog is not available"));
-    EXPECT_TRUE(dialogs.messages[3].startsWith("The text extraction editor is not available"));
-    EXPECT_EQ(Stored("f", "Actions"), "stored meanwhile\r\n");
+    // A line without a dialog is changed by deleting and adding.
+    ClickRow("lstActions", 3);
+    Click("butEditActions");
+    EXPECT_FALSE(Find<QWidget>("frmQuery")->isVisible());
+    EXPECT_FALSE(Find<QWidget>("frmTextProc")->isVisible());
+    EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
 TEST_F(FiltersPageTest, ActionListChangesAndTheEditButton) {
