@@ -27,15 +27,23 @@ def prepare(home):
     atspi.settings(home, "set", "--type", "list", spam, "Actions", "Delete message",
                    "Stop (go to next message)")
     atspi.settings(home, "set", "Mailboxes/home/Filters/invoices", "Rules", "")
+    atspi.settings(home, "set", "--type", "list", "Mailboxes/home/Filters/invoices",
+                   "TextVarNames", "order")
+    atspi.settings(home, "set", "--type", "list", "Mailboxes/home/Filters/invoices",
+                   "TextExtract", "Go to string in msg: Order:", "Forward # of chars: 6",
+                   "Text extraction start (order)", "Go to line end",
+                   "Text extraction end (order)")
+    atspi.settings(home, "set", "Mailboxes/home", "SMTPFrom", "me@example.com")
     # A position, as every exit leaves one: start-up reads the options only then.
     atspi.settings(home, "set", "--type", "int", "/", "Left", "0")
     atspi.settings(home, "set", "--type", "int", "/", "Top", "0")
     atspi.settings(home, "set", "/", "SessionInterval", "300")
 
 
-def grab(window, path):
-    """A PNG of the window as the display shows it."""
-    x, y, width, height = window.frame.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+def grab(window, path, frame=None):
+    """A PNG of the window (or of another frame or dialog of it) as the display shows it."""
+    frame = frame or window.frame
+    x, y, width, height = frame.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
     subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, x, y),
                     "+repage", path], check=True)
 
@@ -56,9 +64,48 @@ def filters_shot(window, path):
     grab(window, path)
 
 
+def dialog_shot(kind, title, fill=None, cancel="Cancel"):
+    """The dialog an action kind of the Filters page opens for the filter "invoices"."""
+    def shoot(window, path):
+        atspi.click(window.find("page tab", "Filters"))
+        atspi.click(atspi.find(window.find("list", "Filters"), "list item", "invoices"))
+        actions = window.find("combo box", lambda name: name in KINDS)
+        if actions.name != kind:
+            atspi.choose(actions, kind)
+        atspi.click(window.button("Add action"))
+        dialog = window.find("dialog", title)
+        if fill:
+            fill(dialog)
+        grab(window, path, dialog)
+        atspi.click(atspi.find(dialog, "push button", cancel))
+    return shoot
+
+
+KINDS = ["Delete message", "Extract text from body", "Forward message", "Run external program",
+         "Save data to file", "Send new email message", "Stop (go to next message)"]
+
+
+def fill_message(dialog):
+    atspi.set_text(atspi.find(dialog, "text", "Message"),
+                   "Attachment: /home/me/terms.pdf\nDear {From},\n\nthank you for your order "
+                   "{order}.\nIt will be sent on {DateStamp}.")
+
+
+def fill_save(dialog):
+    atspi.set_text(atspi.find(dialog, "text", "File"), "/home/me/orders.txt")
+    atspi.set_text(atspi.find(dialog, "text", "Message"), "{DateStamp};{From};{order}")
+
+
 SHOTS = [("%02d-%s.png" % (i + 1, title.lower()),
           filters_shot if title == "Filters" else page_shot(title))
-         for i, title in enumerate(PAGES)]
+         for i, title in enumerate(PAGES)] + [
+    ("07-forward-message.png", dialog_shot("Forward message", "Forward message")),
+    ("08-send-new-message.png", dialog_shot("Send new email message", "Send new message",
+                                            fill_message)),
+    ("09-save-data.png", dialog_shot("Save data to file", "Save data to file", fill_save)),
+    ("10-text-extraction.png", dialog_shot("Extract text from body",
+                                           "Extract text from message body")),
+]
 
 
 def main(folder):
