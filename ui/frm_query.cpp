@@ -1,6 +1,7 @@
 #include "ui/frm_query.h"
 
 #include <algorithm>
+#include <exception>
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -524,7 +525,14 @@ void TfrmQuery::StoreRejectText() {
 }
 
 void TfrmQuery::WarnWithoutSenderAddress() {
-    if (SenderText().find('@') != std::string::npos) return;
+    // Only a reminder: a store that cannot be read must not keep the action from being stored.
+    std::string sender;
+    try {
+        sender = SenderText();
+    } catch (const std::exception&) {
+        return;
+    }
+    if (sender.find('@') != std::string::npos) return;
     m_context.dialogs.ShowMessage(
         "Please enter a valid address (e.g. you@example.com) for the outgoing\r\n message. You "
         "can do this from the SMTP section in the Mailboxes tab.");
