@@ -96,7 +96,9 @@ void TestRun::Logged(LogKind kind, const std::string& text) {
     if (MessageReport* message = Message()) {
         message->log.push_back(entry);
     } else if (m_inMailbox) {
-        Mailbox().log.push_back(entry);
+        MailboxReport& mailbox = Mailbox();
+        mailbox.log.push_back(entry);
+        if (mailbox.messages.empty()) mailbox.logBeforeMessages = mailbox.log.size();
     } else {
         report.log.push_back(entry);
     }

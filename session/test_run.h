@@ -93,6 +93,8 @@ struct MailboxReport {
     std::vector<MessageReport> messages;
     /// Log texts outside any message (connection, summary, errors).
     std::vector<std::string> log;
+    /// How many of them came before the first message.
+    std::size_t logBeforeMessages = 0;
 };
 
 /// The whole report, filled as the session decides.

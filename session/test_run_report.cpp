@@ -250,6 +250,8 @@ std::vector<ReportLine> MailboxHeadLines(const MailboxReport& mailbox) {
     std::vector<ReportLine> lines;
     lines.push_back({0, "mailbox " + Quoted(mailbox.name) +
                             (mailbox.passedOver.empty() ? "" : ": " + mailbox.passedOver)});
+    for (std::size_t i = 0; i < mailbox.logBeforeMessages && i < mailbox.log.size(); ++i)
+        lines.push_back({1, mailbox.log[i]});
     if (mailbox.outboxWaiting > 0) {
         lines.push_back({1, std::to_string(mailbox.outboxWaiting) +
                                 " message(s) wait in the outbox: a session sends them first"});
@@ -259,8 +261,8 @@ std::vector<ReportLine> MailboxHeadLines(const MailboxReport& mailbox) {
 
 std::vector<ReportLine> MailboxTailLines(const MailboxReport& mailbox) {
     std::vector<ReportLine> lines;
-    for (const auto& text : mailbox.log)
-        lines.push_back({1, text});
+    for (std::size_t i = mailbox.logBeforeMessages; i < mailbox.log.size(); ++i)
+        lines.push_back({1, mailbox.log[i]});
     return lines;
 }
 

@@ -134,6 +134,8 @@ InteractivePage::InteractivePage(WindowContext& context, QWidget* parent)
     m_butTestRun->setToolTip(tr("What a session would do with each message of the mailbox "
                                 "shown, and why, changing nothing"));
     splitter->setChildrenCollapsible(false);
+    // Once shown, the report takes the larger share: it is what the person reads then.
+    splitter->setStretchFactor(2, 3);
     // The list and the pane share whatever height the window has; they never make it taller.
     splitter->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
 
