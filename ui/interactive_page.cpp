@@ -134,8 +134,6 @@ InteractivePage::InteractivePage(WindowContext& context, QWidget* parent)
     m_butTestRun->setToolTip(tr("What a session would do with each message of the mailbox "
                                 "shown, and why, changing nothing"));
     splitter->setChildrenCollapsible(false);
-    // Once shown, the report takes the larger share: it is what the person reads then.
-    splitter->setStretchFactor(2, 3);
     // The list and the pane share whatever height the window has; they never make it taller.
     splitter->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
 
@@ -187,7 +185,15 @@ void InteractivePage::butTestRunClick() {
     }
     TestRun run(TestRunOptions{engine.currentMailbox, 0});
     m_testRunPane->Clear();
-    m_testRunPane->show();
+    if (!m_testRunPane->isVisible()) {
+        m_testRunPane->show();
+        // Shown for the first time, the report takes most of the height: it is what the
+        // person reads now.
+        if (auto* splitter = qobject_cast<QSplitter*>(m_testRunPane->parentWidget())) {
+            const int height = splitter->height();
+            splitter->setSizes({height / 5, height / 5, height - 2 * (height / 5)});
+        }
+    }
     m_testRunPane->AppendLines({{0, "Test run of \"" + engine.currentMailbox + "\"..."}});
     std::string lastMailbox;
     run.messageDone = [this, &lastMailbox](const MailboxReport& mailbox,
@@ -213,6 +219,7 @@ void InteractivePage::butTestRunClick() {
     // The whole report replaces the lines shown while it ran.
     m_testRunPane->Clear();
     m_testRunPane->AppendLines(TestRunReportLines(run.report));
+    m_testRunPane->ScrollToTop();
 }
 
 QToolButton* InteractivePage::AddButton(const char* name, const QString& caption,

@@ -49,6 +49,11 @@ void TestRunPane::AppendLines(const std::vector<ReportLine>& lines) {
     Highlight();
 }
 
+void TestRunPane::ScrollToTop() {
+    m_memoReport->moveCursor(QTextCursor::Start);
+    m_memoReport->ensureCursorVisible();
+}
+
 QString TestRunPane::Text() const {
     return m_memoReport->toPlainText();
 }

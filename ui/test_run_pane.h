@@ -23,6 +23,8 @@ public:
     void Clear();
     /// Appends report lines as a run produces them.
     void AppendLines(const std::vector<ReportLine>& lines);
+    /// Shows the report from its first line.
+    void ScrollToTop();
     /// The report as it stands, as plain text.
     QString Text() const;
     /// The text of the highlighted (deciding) lines, in order.
