@@ -20,6 +20,8 @@
 #include "protocols/smtp.h"
 #include "session/session.h"
 #include "session/session_driver.h"
+#include "session/test_run.h"
+#include "session/test_run_report.h"
 
 namespace zelm {
 namespace {
@@ -121,7 +123,52 @@ struct SessionOptions {
     bool verbose = false;
     bool repeat = false;
     int repeatSeconds = 0;
+    bool dryRun = false;
+    bool json = false;
+    bool mailboxGiven = false;
+    bool limitGiven = false;
+    TestRunOptions testRun;
 };
+
+void PrintReport(const TestRunReport& report, bool json, std::ostream& out) {
+    if (!json) {
+        for (const auto& line : TestRunReportLines(report))
+            out << ReportLineText(line) << '\n';
+        return;
+    }
+    for (const auto& mailbox : report.mailboxes) {
+        for (const auto& message : mailbox.messages)
+            out << MessageJson(mailbox, message) << '\n';
+        out << MailboxJson(mailbox) << '\n';
+    }
+}
+
+// `session --dry-run`: the session's decisions over the live mailboxes, changing nothing.
+// It takes no lock, since it writes nothing, and so may run beside the window.
+int RunDryRun(const std::string& programDir, const SessionOptions& options, std::ostream& out,
+              std::ostream& err) {
+    SettingsDb db(programDir + SettingsFileName);
+    TerminalUi ui(db, out, err, false);
+    EngineContext context(programDir, db, ui);
+    Pop3Client pop3(context);
+    SmtpSender smtp(context);
+    ProcessingSession session(context, pop3, smtp);
+    TestRun run(options.testRun);
+
+    StopSignals signals;
+    ui.SetPumpHook([&] {
+        if (signals.Take() && context.connectionInUse) AbortSession(context);
+    });
+    const SessionOutcome outcome = RunTestRun(session, run);
+    if (outcome != SessionOutcome::Ran && outcome != SessionOutcome::EndedByError) return 1;
+    if (!options.testRun.mailbox.empty() && run.report.mailboxes.empty()) {
+        err << ProgramName << ": session: no mailbox named '" << options.testRun.mailbox << "'\n";
+        return 1;
+    }
+    PrintReport(run.report, options.json, out);
+    out.flush();
+    return outcome == SessionOutcome::Ran ? 0 : 1;
+}
 
 } // namespace
 
@@ -142,9 +189,43 @@ int RunSessionCommand(const std::string& programDir, const std::vector<std::stri
                                              args[i] + "'");
             }
             options.repeat = true;
+        } else if (args[i] == "--dry-run") {
+            options.dryRun = true;
+        } else if (args[i] == "--json") {
+            options.json = true;
+        } else if (args[i] == "--mailbox") {
+            if (i + 1 >= args.size()) {
+                return UsageFailure(err, "session: --mailbox needs a mailbox name");
+            }
+            options.testRun.mailbox = args[++i];
+            options.mailboxGiven = true;
+        } else if (args[i] == "--limit") {
+            if (i + 1 >= args.size()) {
+                return UsageFailure(err, "session: --limit needs a number of messages");
+            }
+            options.testRun.limit = TextToIntDef(args[++i], -1);
+            if (options.testRun.limit < 1) {
+                return UsageFailure(err, "session: --limit needs a whole number of messages "
+                                         "from 1, not '" +
+                                             args[i] + "'");
+            }
+            options.limitGiven = true;
         } else {
             return UsageFailure(err, "session: unknown argument '" + args[i] + "'");
         }
+    }
+
+    if (options.dryRun) {
+        if (options.repeat || options.verbose) {
+            return UsageFailure(err, "session: --dry-run takes neither --repeat nor --verbose");
+        }
+        if (options.mailboxGiven && options.testRun.mailbox.empty()) {
+            return UsageFailure(err, "session: --mailbox needs a mailbox name");
+        }
+        return RunDryRun(programDir, options, out, err);
+    }
+    if (options.json || options.mailboxGiven || options.limitGiven) {
+        return UsageFailure(err, "session: --json, --mailbox and --limit need --dry-run");
     }
 
     const InstanceLock lock(programDir);

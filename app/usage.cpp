@@ -15,6 +15,9 @@ std::string UsageText() {
            " [--home DIR] session [--verbose] [--repeat SECONDS]\n"
            "  " +
            z +
+           " [--home DIR] session --dry-run [--mailbox NAME] [--limit N] [--json]\n"
+           "  " +
+           z +
            " [--home DIR] settings get KEYPATH NAME\n"
            "  " +
            z +
@@ -37,6 +40,8 @@ std::string UsageText() {
            "(~/.local/share/zelm). KEYPATH is relative to the settings root, parts separated\n"
            "by \"/\" or \"\\\", e.g. Mailboxes/home/Filters/spam; \"\" or \"/\" is the root.\n"
            "\"--\" ends the options, so values may begin with \"-\".\n"
+           "session --dry-run shows what a session would do with each message, and why,\n"
+           "without doing it: nothing is deleted, sent, run or written (RETR is used).\n"
            "Exit status: 0 success, 1 refused or failed, 2 usage error.\n";
 }
 

@@ -131,6 +131,10 @@ bool SessionLog::IsOpen() const {
 }
 
 void SessionLog::WriteSessionLine(const std::string& text) {
+    if (m_divert) {
+        m_divert(LogKind::Session, text);
+        return;
+    }
     if (m_sessionFd < 0) return;
     const std::string line = LogTimestamp() + text + "\r\n";
     WriteAll(m_sessionFd, line, "of this session");
@@ -138,6 +142,10 @@ void SessionLog::WriteSessionLine(const std::string& text) {
 }
 
 void SessionLog::WriteErrorLine(const std::string& text) {
+    if (m_divert) {
+        m_divert(LogKind::Error, text);
+        return;
+    }
     const std::string line = LogTimestamp() + text + "\r\n";
     const std::string path = m_programDir + "error.log";
     if (m_errorFd >= 0) {

@@ -16,6 +16,8 @@ std::string LogTimestamp(std::time_t now);
 class SessionLog {
 public:
     using Clock = std::function<std::time_t()>;
+    /// Takes a line's text (no timestamp, no line end) instead of the log files.
+    using Divert = std::function<void(LogKind kind, const std::string& text)>;
 
     /// programDir ends with '/'. Every written line is also reported to ui.LogLineWritten.
     SessionLog(std::string programDir, EngineUi& ui);
@@ -40,11 +42,15 @@ public:
 
     /// Replaces the clock (tests).
     void SetClock(Clock clock);
+    /// While set, every line goes to divert and nowhere else: no file is opened or written and
+    /// the window is not told (a test run writes its report only). An empty one ends it.
+    void SetDivert(Divert divert) { m_divert = std::move(divert); }
 
 private:
     std::string m_programDir;
     EngineUi& m_ui;
     Clock m_clock;
+    Divert m_divert;
     int m_sessionFd = -1;
     int m_errorFd = -1;
 };

@@ -253,7 +253,7 @@ bool Pop3Retr(Pop3Client& pop3, int n) {
     for (auto& line : lines) {
         if (line.compare(0, 2, "..") == 0) line.erase(0, 1);
     }
-    WriteMessageFile(context.MessageFilePath(), lines);
+    if (pop3.writeMessageFile) WriteMessageFile(context.MessageFilePath(), lines);
 
     // The body follows the first empty line; a message without one is all header.
     const auto separator = std::find(lines.begin(), lines.end(), std::string());

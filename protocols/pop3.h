@@ -47,6 +47,8 @@ public:
     int nextHeaderIndex = 1;
     /// Set when Pop3Retr succeeds; the session clears it before each message.
     bool messageRetrieved = false;
+    /// Pop3Retr writes the message to "zelm.dat"; a test run, which writes nothing, clears it.
+    bool writeMessageFile = true;
     /// Called by Pop3Top with the header lines; the session wires it to ParseHeaders.
     HeaderParser headerParser;
 };
@@ -59,7 +61,8 @@ public:
 bool Pop3Open(Pop3Client& pop3, const std::string& userId, const std::string& password);
 /// TOP n 0: fills headerLines and calls the header parser. False when the reply was refused.
 bool Pop3Top(Pop3Client& pop3, int n);
-/// RETR n: fills messageBody with the body, writes the whole message to "zelm.dat" and sets
+/// RETR n: fills messageBody with the body, writes the whole message to "zelm.dat" (unless
+/// writeMessageFile is cleared) and sets
 /// messageRetrieved. False when the reply was refused. Throws ZelmError when "zelm.dat"
 /// cannot be written.
 bool Pop3Retr(Pop3Client& pop3, int n);

@@ -2,9 +2,11 @@
 one shot per page. Later pages and dialogs add their shots to SHOTS."""
 
 import os
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 
 import pyatspi
 
@@ -38,6 +40,62 @@ def prepare(home):
     atspi.settings(home, "set", "--type", "int", "/", "Left", "0")
     atspi.settings(home, "set", "--type", "int", "/", "Top", "0")
     atspi.settings(home, "set", "/", "SessionInterval", "300")
+
+
+SAMPLE_MESSAGES = [
+    "From: Shop <offers@shop.example>\r\nSubject: Summer offer\r\n\r\nBuy now.\r\n",
+    "From: Ann <ann@example.org>\r\nSubject: Lunch on Friday?\r\n\r\nSee you.\r\n",
+    "From: promo@news.example\r\nSubject: Weekly news\r\n\r\nNews.\r\n",
+]
+
+
+def sample_pop3_server():
+    """A loopback POP3 server holding SAMPLE_MESSAGES, for the test run's shot; returns its
+    port. It answers one conversation after another until the program ends."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(4)
+
+    def converse(connection):
+        with connection, connection.makefile("rwb", buffering=0) as stream:
+            stream.write(b"+OK ready\r\n")
+            for raw in stream:
+                words = raw.decode().split()
+                command = words[0].upper() if words else ""
+                n = int(words[1]) if len(words) > 1 and words[1].isdigit() else 0
+                text = SAMPLE_MESSAGES[n - 1] if 0 < n <= len(SAMPLE_MESSAGES) else ""
+                if command == "STAT":
+                    reply = "+OK %d 300\r\n" % len(SAMPLE_MESSAGES)
+                elif command == "UIDL":
+                    reply = "+OK %d sample-%d\r\n" % (n, n)
+                elif command == "LIST":
+                    reply = "+OK %d %d\r\n" % (n, len(text))
+                elif command == "TOP":
+                    reply = "+OK\r\n" + text.split("\r\n\r\n")[0] + "\r\n\r\n.\r\n"
+                elif command == "RETR":
+                    reply = "+OK\r\n" + text + ".\r\n"
+                else:
+                    reply = "+OK\r\n"
+                stream.write(reply.encode())
+                if command == "QUIT":
+                    return
+
+    def serve():
+        while True:
+            connection, _ = listener.accept()
+            converse(connection)
+
+    threading.Thread(target=serve, daemon=True).start()
+    return listener.getsockname()[1]
+
+
+def test_run_shot(window, path):
+    """The Interactive page after a test run of "home" on the sample server."""
+    atspi.click(window.find("page tab", "Interactive"))
+    atspi.click(window.button("Test run"))
+    report = window.find("text", "Test run report")
+    atspi.wait_for(lambda: "Summary(home)" in atspi.text(report), "the test run's report")
+    grab(window, path)
 
 
 def grab(window, path, frame=None):
@@ -106,11 +164,17 @@ SHOTS = [("%02d-%s.png" % (i + 1, title.lower()),
     ("10-text-extraction.png", dialog_shot("Extract text from body",
                                            "Extract text from message body")),
 ]
+SHOTS.append(("%02d-test-run.png" % (len(SHOTS) + 1), test_run_shot))
 
 
 def main(folder):
     home = tempfile.mkdtemp(prefix="zelm-shots-")
     prepare(home)
+    # The mailbox "home" reads the sample server, so the test run has messages to report.
+    atspi.settings(home, "set", "Mailboxes/home", "Host", "127.0.0.1")
+    atspi.settings(home, "set", "Mailboxes/home", "Port", str(sample_pop3_server()))
+    atspi.settings(home, "set", "--type", "list", "Mailboxes/home", "Operation", "spam",
+                   "invoices")
     with atspi.Window(home) as window:
         for name, shoot in SHOTS:
             path = os.path.join(folder, name)

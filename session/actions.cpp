@@ -12,6 +12,7 @@
 #include "protocols/pop3.h"
 #include "protocols/smtp.h"
 #include "session/app_runner.h"
+#include "session/test_run.h"
 #include "session/text_extraction.h"
 
 namespace zelm {
@@ -49,6 +50,15 @@ void ExtractText(ProcessingSession& session, const std::string& filterName) {
     ResetRetrievedValues(message, pop3.headerLines, pop3.messageBody);
     auto extracted = RunExtraction(session.context.settings, session.context.currentMailbox,
                                    filterName, pop3.messageBody);
+    if (TestRun* run = session.testRun) {
+        for (std::size_t i = 0; i < extracted.size(); ++i) {
+            const std::string name = i < session.textVariableNames.size()
+                                         ? session.textVariableNames[i]
+                                         : "(unnamed " + std::to_string(i + 1) + ")";
+            run->Detail("{" + name + "} = \"" + extracted[i] + "\"");
+        }
+        if (extracted.empty()) run->Detail("no text extracted");
+    }
     auto& values = message.messageVariables.values;
     values.insert(values.end(), std::make_move_iterator(extracted.begin()),
                   std::make_move_iterator(extracted.end()));
@@ -60,7 +70,7 @@ void ForwardMessage(ProcessingSession& session, const std::string& line) {
     MessageState& message = session.Message();
     ExpandRecipients(Argument(line), message);
     const LentReceivedMessage received(session.pop3);
-    SmtpSendMessage(session.smtp, message.recipientList, received.Lines());
+    SendMail(session, message.recipientList, received.Lines());
 }
 
 void RunProgram(ProcessingSession& session, const std::string& line) {
@@ -68,7 +78,14 @@ void RunProgram(ProcessingSession& session, const std::string& line) {
     const std::string program = Argument(line);
     // Without this message's text, "zelm.dat" would hand the program another message.
     if (!RetrieveForResponse(session, "ext prog " + program)) return;
-    RunExternalProgram(session.context, program);
+    if (TestRun* run = session.testRun) {
+        std::string argv;
+        for (const auto& argument : ExternalProgramArgv(session.context, program))
+            argv += (argv.empty() ? "" : " ") + ("\"" + argument + "\"");
+        run->Detail("argv: " + argv);
+    } else {
+        RunExternalProgram(session.context, program);
+    }
     session.context.log.WriteSessionLine(" - msg to ext prog " + program);
 }
 
@@ -87,7 +104,14 @@ void SaveData(ProcessingSession& session, const std::string& line) {
         for (const auto& templateLine : saveData.lines) {
             lines.push_back(SubstitutePlaceholders(templateLine, variables, now));
         }
-        AppendTextLines(ResolveInProgramDir(context.programDir, saveData.outputPath), lines);
+        const auto output = ResolveInProgramDir(context.programDir, saveData.outputPath);
+        if (TestRun* run = session.testRun) {
+            run->Detail("append to: " + output);
+            for (const auto& appended : lines)
+                run->Detail("line: " + appended);
+        } else {
+            AppendTextLines(output, lines);
+        }
         context.log.WriteSessionLine(" - msg data to file " + saveData.outputPath);
     } catch (const ZelmError& error) {
         context.log.WriteSessionLine(" - save data skipped: " + std::string(error.what()));
@@ -116,7 +140,25 @@ void SendMessage(ProcessingSession& session, const std::string& line) {
         context.log.WriteSessionLine(" - send msg skipped: " + std::string(error.what()));
         return;
     }
-    SmtpSendMessage(session.smtp, message.recipientList, composed);
+    if (TestRun* run = session.testRun) {
+        for (const auto& header : composed) {
+            if (header.empty()) break;
+            if (StartsWith(header, "Subject:") || StartsWith(header, "To:") ||
+                StartsWith(header, "Cc:"))
+                run->Detail(header);
+        }
+    }
+    SendMail(session, message.recipientList, composed);
+}
+
+// The Stop line ends the message's filtering; the filter's lines after it are not run.
+void ReportStop(TestRun& run, const std::vector<std::string>& lines, std::size_t stopIndex) {
+    run.Detail("ends this message: no further action or filter");
+    if (FilterReport* filter = run.Filter()) filter->stops = true;
+    for (std::size_t i = stopIndex + 1; i < lines.size(); ++i) {
+        run.BeginAction(lines[i]).reached = false;
+    }
+    run.EndStep();
 }
 
 } // namespace
@@ -170,7 +212,11 @@ ActionOutcome ExecuteFilterActions(ProcessingSession& session, const std::string
     const auto retrievedCount = session.Message().headerSummary.values.size() + 2;
     if (values.size() > retrievedCount) values.resize(retrievedCount);
 
-    for (const auto& line : ActionLines(actions)) {
+    const auto lines = ActionLines(actions);
+    TestRun* run = session.testRun;
+    for (std::size_t index = 0; index < lines.size(); ++index) {
+        const std::string& line = lines[index];
+        if (run) run->BeginAction(line);
         if (StartsWith(line, "Delete")) {
             DeleteMessage(session);
         } else if (StartsWith(line, "Extract text")) {
@@ -184,12 +230,15 @@ ActionOutcome ExecuteFilterActions(ProcessingSession& session, const std::string
         } else if (StartsWith(line, "Send msg")) {
             SendMessage(session, line);
         } else if (StartsWith(line, "Stop")) {
+            if (run) ReportStop(*run, lines, index);
             return ActionOutcome::Stop;
         } else {
+            if (run) run->Detail("passed over: not an action line");
             continue;
         }
         context.ui.SetStatusPanel(3, "");
     }
+    if (run) run->EndStep();
     return ActionOutcome::Continue;
 }
 

@@ -240,10 +240,15 @@ void TAppRunner::WaitForExit(std::chrono::milliseconds timeLimit, const std::fun
     }
 }
 
-bool RunExternalProgram(EngineContext& context, const std::string& program) {
-    const auto limit = ExtProgTimeLimit(context.settings);
+std::vector<std::string> ExternalProgramArgv(EngineContext& context, const std::string& program) {
     auto argv = ProgramArguments(program, context.programDir);
     argv.push_back(AbsolutePath(context.MessageFilePath()));
+    return argv;
+}
+
+bool RunExternalProgram(EngineContext& context, const std::string& program) {
+    const auto limit = ExtProgTimeLimit(context.settings);
+    const auto argv = ExternalProgramArgv(context, program);
 
     TAppRunner runner;
     std::string reason;

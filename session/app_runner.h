@@ -21,6 +21,9 @@ std::vector<std::string> SplitProgramText(const std::string& text);
 /// in homeDir is run from there ("./" + name); other bare names are looked up in PATH.
 std::vector<std::string> ProgramArguments(const std::string& text, const std::string& homeDir);
 
+/// The argv an "Ext prog" action runs: ProgramArguments, then the full path of "zelm.dat".
+std::vector<std::string> ExternalProgramArgv(EngineContext& context, const std::string& program);
+
 /// The time limit of an external program: the settings-root value "ExtProgTimeout" in
 /// seconds, 600 when absent, not a number or not positive.
 std::chrono::seconds ExtProgTimeLimit(SettingsDb& db);

@@ -48,6 +48,19 @@ bool ValueContains(std::string_view value, std::string_view text) {
     return found != value.end();
 }
 
+// Whether a condition is one the evaluation knows: a Size rule, or a field of the list followed
+// by one of the two comparisons. Any other condition is simply false.
+bool ConditionNamesKnownField(std::string_view condition, const FilterMessage& message) {
+    if (condition.starts_with(kSizeGreater) || condition.starts_with(kSizeLess)) return true;
+    for (const auto& field : message.fieldNames) {
+        const auto name = TrimmedView(field);
+        if (!condition.starts_with(name)) continue;
+        const auto rest = condition.substr(name.size());
+        if (rest.starts_with(kContains) || rest.starts_with(kDoesNotContain)) return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool EvaluateCondition(std::string_view condition, const FilterMessage& message) {
@@ -78,9 +91,12 @@ bool EvaluateCondition(std::string_view condition, const FilterMessage& message)
     return false;
 }
 
-bool EvaluateRules(const std::string& rules, const FilterMessage& message) {
+bool EvaluateRules(const std::string& rules, const FilterMessage& message,
+                   std::vector<RuleLineTrace>* trace) {
     bool result = false;
     bool firstLine = true;
+    // An index: the trace grows line by line, so a pointer into it would not stay valid.
+    std::optional<std::size_t> lastEvaluated;
     std::string_view rest(rules);
     while (!rest.empty()) {
         // Lines end in CR LF; a lone CR or LF from another tool ends one too, as for every
@@ -94,27 +110,60 @@ bool EvaluateRules(const std::string& rules, const FilterMessage& message) {
             rest.remove_prefix(end + (crLf ? 2 : 1));
         }
         const bool isFirst = std::exchange(firstLine, false);
-        if (TrimmedView(line).empty()) continue;
+        RuleLineTrace* traced = nullptr;
+        if (trace) {
+            traced = &trace->emplace_back();
+            traced->line = std::string(line);
+        }
+        if (TrimmedView(line).empty()) {
+            if (traced) {
+                traced->kind = RuleLineTrace::Kind::Blank;
+                traced->running = result;
+            }
+            continue;
+        }
 
         const auto connector = TrimmedView(line.substr(0, kConnectorWidth));
         const auto condition =
             line.size() > kConnectorWidth ? TrimmedView(line.substr(kConnectorWidth)) : "";
-        if (isFirst || connector == "OR" || connector.empty()) {
-            if (!result) result = EvaluateCondition(condition, message);
+        const bool orLine = isFirst || connector == "OR" || connector.empty();
+        bool evaluated = false;
+        if (orLine) {
+            if (!result) {
+                result = EvaluateCondition(condition, message);
+                evaluated = true;
+            }
         } else if (connector == "AND") {
-            if (result) result = EvaluateCondition(condition, message);
+            if (result) {
+                result = EvaluateCondition(condition, message);
+                evaluated = true;
+            }
         }
+        if (!traced) continue;
+        if (orLine || connector == "AND") {
+            traced->connector =
+                connector == "AND" || connector == "OR" ? std::string(connector) : "";
+            traced->evaluated = evaluated;
+            traced->own = evaluated ? result : EvaluateCondition(condition, message);
+            traced->knownField = ConditionNamesKnownField(condition, message);
+            if (evaluated) lastEvaluated = trace->size() - 1;
+        } else {
+            traced->kind = RuleLineTrace::Kind::NoEffect;
+            traced->connector = std::string(connector);
+        }
+        traced->running = result;
     }
+    if (lastEvaluated) (*trace)[*lastEvaluated].deciding = true;
     return result;
 }
 
 bool EvaluateFilter(SettingsDb& db, const std::string& mailbox, const std::string& filterName,
-                    const FilterMessage& message) {
+                    const FilterMessage& message, std::vector<RuleLineTrace>* trace) {
     // A name that cannot be a filter's (empty, or one that would address another key) has no
     // rules of its own.
     if (filterName.empty() || !FilterNameProblem(filterName).empty()) return false;
     return EvaluateRules(ReadRegString(db, FilterKeyPath(mailbox, filterName), schema::Rules, ""),
-                         message);
+                         message, trace);
 }
 
 } // namespace zelm

@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/config_store.h"
 
@@ -28,15 +29,45 @@ struct FilterMessage {
     std::int64_t messageSize = 0;
 };
 
+/// One stored rule line as the evaluation met it, for the test run's report.
+struct RuleLineTrace {
+    /// What the line is to the evaluation.
+    enum class Kind {
+        /// A condition joined by OR, AND, a blank connector, or the first line's connector.
+        Condition,
+        /// Blank after trimming: skipped.
+        Blank,
+        /// A connector other than AND, OR or blanks: the line has no effect.
+        NoEffect,
+    };
+    /// The line as stored.
+    std::string line;
+    Kind kind = Kind::Condition;
+    /// "OR", "AND", or "" (blank connector or first line: taken as OR).
+    std::string connector;
+    /// The session evaluated the condition; false when the result was already decided.
+    bool evaluated = false;
+    /// The condition's own result (worked out for the report even when not evaluated).
+    bool own = false;
+    /// The AND/OR result from the first line up to this one.
+    bool running = false;
+    /// The condition names "Size" or a field of the header field list.
+    bool knownField = true;
+    /// The last evaluated line: its result is the filter's.
+    bool deciding = false;
+};
+
 /// Evaluates one rule's condition (the line from its seventh character, trimmed).
 bool EvaluateCondition(std::string_view condition, const FilterMessage& message);
 
-/// Evaluates a stored "Rules" value (lines each followed by CR LF) against the message.
-bool EvaluateRules(const std::string& rules, const FilterMessage& message);
+/// Evaluates a stored "Rules" value (lines each followed by CR LF) against the message. With
+/// trace, every line is also described there, in stored order.
+bool EvaluateRules(const std::string& rules, const FilterMessage& message,
+                   std::vector<RuleLineTrace>* trace = nullptr);
 
 /// Reads the filter's "Rules" of the mailbox from the store and evaluates them; a filter with
 /// no key, no rules or an empty name never matches.
 bool EvaluateFilter(SettingsDb& db, const std::string& mailbox, const std::string& filterName,
-                    const FilterMessage& message);
+                    const FilterMessage& message, std::vector<RuleLineTrace>* trace = nullptr);
 
 } // namespace zelm

@@ -1,7 +1,9 @@
 #include "session/screening.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <unistd.h>
 
 #include "core/string_helpers.h"
 #include "messages/compose.h"
@@ -10,6 +12,7 @@
 #include "protocols/pop3.h"
 #include "protocols/smtp.h"
 #include "session/actions.h"
+#include "session/test_run.h"
 
 namespace zelm {
 
@@ -29,20 +32,55 @@ private:
     std::string m_path;
 };
 
+// Where the custom reply's template is written: the home folder, or for a test run, which
+// leaves the home folder as it is, a private folder of its own that goes with this object.
+class ReplyFolder {
+public:
+    explicit ReplyFolder(const ProcessingSession& session) {
+        if (!session.testRun) {
+            m_path = session.context.programDir;
+            return;
+        }
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zelm-test-run-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw ZelmError("Cannot make a temporary folder for the custom reply");
+        }
+        m_own = pattern;
+        m_path = pattern + "/";
+    }
+    ~ReplyFolder() {
+        if (!m_own.empty()) ::rmdir(m_own.c_str());
+    }
+    ReplyFolder(const ReplyFolder&) = delete;
+    ReplyFolder& operator=(const ReplyFolder&) = delete;
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+    std::string m_own;
+};
+
+void BeginResponse(ProcessingSession& session, const std::string& what) {
+    if (session.testRun) session.testRun->BeginResponse(what);
+}
+
 void ForwardRejected(ProcessingSession& session) {
     const std::string& address = session.settings.forwardAddress;
+    BeginResponse(session, "Forward");
     if (!RetrieveForResponse(session, "forward of the rejected message")) return;
     MessageState& message = session.Message();
     message.messageVariables.RebuildNames(message.headerSummary.fields, session.textVariableNames);
     ExpandRecipients(address, message);
     const LentReceivedMessage received(session.pop3);
-    SmtpSendMessage(session.smtp, message.recipientList, received.Lines());
+    SendMail(session, message.recipientList, received.Lines());
     session.context.log.WriteSessionLine(" - rejected (forwarded to " + address + ")");
 }
 
 void ReturnRejected(ProcessingSession& session, bool customText) {
     MessageState& message = session.Message();
     const std::string returnPath = message.headerSummary.returnPath;
+    BeginResponse(session, customText ? "Return with the custom reply" : "Return");
     if (IsAutomaticMessage(session.pop3.headerLines, returnPath)) {
         session.context.log.WriteSessionLine(" - rejected (not returned: automatic message)");
         return;
@@ -52,15 +90,16 @@ void ReturnRejected(ProcessingSession& session, bool customText) {
     if (!customText) {
         ExpandRecipients(returnPath, message);
         const LentReceivedMessage received(session.pop3);
-        SmtpSendMessage(session.smtp, message.recipientList, received.Lines());
+        SendMail(session, message.recipientList, received.Lines());
         session.context.log.WriteSessionLine(" - rejected (returned to " + returnPath + ")");
         return;
     }
 
     OutgoingMessage reply;
     try {
+        const ReplyFolder folder(session);
         const TransientFile replyTemplate(
-            WriteRejectReplyTemplate(session.context.programDir, session.rejectText, returnPath));
+            WriteRejectReplyTemplate(folder.Path(), session.rejectText, returnPath));
         const ComposeInputs inputs{session.settings.userId, session.settings.smtpHost,
                                    session.messageNumber, std::time(nullptr)};
         reply = ComposeMessage(replyTemplate.Path(), inputs, message, session.context.ui);
@@ -71,7 +110,7 @@ void ReturnRejected(ProcessingSession& session, bool customText) {
                                              " not sent: " + error.what());
         return;
     }
-    SmtpSendMessage(session.smtp, message.recipientList, reply);
+    SendMail(session, message.recipientList, reply);
     session.context.log.WriteSessionLine(" - rejected (returned with custom msg to " + returnPath +
                                          ")");
 }
@@ -123,6 +162,7 @@ ScreenResult ScreenMessage(ProcessingSession& session) {
     if (settings.acceptListEnabled) {
         for (const auto& entry : session.acceptList) {
             if (ListEntryMatches(entry, summary.from)) {
+                if (session.testRun) session.testRun->Message()->acceptEntry = entry;
                 session.context.log.WriteSessionLine(" - accepted");
                 return ScreenResult::Accepted;
             }
@@ -133,12 +173,18 @@ ScreenResult ScreenMessage(ProcessingSession& session) {
     const bool customText = HasCustomText(session.rejectText);
     for (const auto& entry : session.rejectList) {
         if (!ListEntryMatches(entry, summary.originator)) continue;
+        if (session.testRun) {
+            session.testRun->Message()->rejectEntry = entry;
+            session.testRun->Message()->originator = summary.originator;
+        }
         if (settings.forwardToEnabled) ForwardRejected(session);
         if (settings.bounceEnabled) ReturnRejected(session, customText);
         if (settings.deleteEnabled) {
+            BeginResponse(session, "Delete");
             DeleteCurrentMessage(session);
             session.context.log.WriteSessionLine(" - rejected (deleted)");
         }
+        if (session.testRun) session.testRun->EndStep();
         return ScreenResult::Rejected;
     }
     return ScreenResult::Neither;

@@ -15,6 +15,7 @@ namespace zelm {
 
 class Pop3Client;
 class SmtpSender;
+class TestRun;
 
 /// The six counters of one mailbox's summary line, zeroed at the start of every mailbox.
 struct MailboxCounters {
@@ -69,6 +70,10 @@ public:
     /// The current filter's "TextVarNames", set when its actions start.
     std::vector<std::string> textVariableNames;
 
+    /// Set for a test run: every decision is taken, nothing is changed, the decisions go into
+    /// its report. Null for a real session.
+    TestRun* testRun = nullptr;
+
     /// The current message's header summary, message variables and composed lists.
     MessageState& Message() { return m_message; }
 
@@ -78,12 +83,17 @@ private:
 
 /// Retrieves the current message once (RETR) and appends the "Header" and "Body" values to the
 /// message variables. False when it cannot be retrieved: nothing is added, nothing waits.
-/// Callers call it only while the message is not yet retrieved.
+/// Callers call it only while the message is not yet retrieved. In a test run a message that
+/// would already be deleted is refused, as the server refuses it after a DELE.
 bool EnsureRetrieved(ProcessingSession& session);
+
+/// Hands one message to the SMTP sender; in a test run only its recipients are reported.
+void SendMail(ProcessingSession& session, const std::vector<std::string>& recipients,
+              const std::vector<std::string>& message);
 
 /// DELE for the current message, entered in the mailbox's journal first, so that a session
 /// killed before its QUIT still has the message deleted by the next one. True when the server
-/// accepted it.
+/// accepted it. A test run sends nothing: it reports the DELE and treats it as accepted.
 bool DeleteCurrentMessage(ProcessingSession& session);
 
 } // namespace zelm

@@ -17,6 +17,7 @@
 #include "session/actions.h"
 #include "session/filter_evaluation.h"
 #include "session/screening.h"
+#include "session/test_run.h"
 
 namespace zelm {
 namespace {
@@ -45,6 +46,58 @@ private:
     HeaderParser m_saved;
 };
 
+// For a test run: the log's lines go into the report, and RETR leaves "zelm.dat" alone; both
+// come back when the run ends, however it ends.
+class TestRunScope {
+public:
+    explicit TestRunScope(ProcessingSession& session) : m_session(session) {
+        TestRun* run = session.testRun;
+        if (!run) return;
+        session.context.log.SetDivert(
+            [run](LogKind kind, const std::string& text) { run->Logged(kind, text); });
+        m_savedWriteMessageFile = session.pop3.writeMessageFile;
+        session.pop3.writeMessageFile = false;
+    }
+    ~TestRunScope() {
+        if (!m_session.testRun) return;
+        m_session.context.log.SetDivert({});
+        m_session.pop3.writeMessageFile = m_savedWriteMessageFile;
+    }
+    TestRunScope(const TestRunScope&) = delete;
+    TestRunScope& operator=(const TestRunScope&) = delete;
+
+private:
+    ProcessingSession& m_session;
+    bool m_savedWriteMessageFile = true;
+};
+
+void NoteFate(ProcessingSession& session, MessageFate fate) {
+    if (session.testRun && session.testRun->Message()) session.testRun->Message()->fate = fate;
+}
+
+// The message's report gets what the session learnt of it, then is complete.
+void EndMessageReport(ProcessingSession& session) {
+    TestRun* run = session.testRun;
+    if (!run || !run->Message()) return;
+    MessageReport& report = *run->Message();
+    report.uid = session.pop3.messageUid;
+    switch (report.fate) {
+    case MessageFate::TooBig:
+    case MessageFate::HeaderUnread:
+    case MessageFate::Accepted:
+    case MessageFate::Rejected:
+    case MessageFate::Filtered:
+        report.size = session.pop3.messageSize;
+        break;
+    default:
+        // LIST was not asked (or refused): the client still holds another message's size.
+        break;
+    }
+    report.from = session.Message().headerSummary.from;
+    report.subject = session.Message().headerSummary.subject;
+    run->EndMessage();
+}
+
 std::string SummaryLine(const std::string& mailbox, const MailboxCounters& counters) {
     return "Summary(" + mailbox + "): Tot:" + std::to_string(counters.tot) +
            " New:" + std::to_string(counters.newCount) + " Big:" + std::to_string(counters.big) +
@@ -66,6 +119,7 @@ void StartMailbox(ProcessingSession& session, const std::string& mailbox) {
     session.settings = MailboxSettings{};
     session.messageNumber = 0;
     session.context.currentMailbox = mailbox;
+    if (session.testRun) session.testRun->BeginMailbox(mailbox);
 }
 
 // P2: nothing of the previous message may be seen by this one.
@@ -79,6 +133,7 @@ void StartMessage(ProcessingSession& session, int number) {
     session.Message().recipientList.clear();
     ++session.counters.tot;
     session.messageNumber = number;
+    if (session.testRun) session.testRun->BeginMessage(number);
 }
 
 // P10: the filters named in "Operation", read again for every message, in stored order. The
@@ -89,13 +144,22 @@ void ApplyFilters(ProcessingSession& session, ConfigStore& mailboxKey) {
         mailboxKey.HasOpenKey() ? mailboxKey.ReadString(schema::Operation) : std::string();
     const HeaderSummary& summary = session.Message().headerSummary;
     const FilterMessage message{summary.fields, summary.values, session.pop3.messageSize};
-    for (const std::string& filterName : SplitListValue(operation)) {
+    const auto filterNames = SplitListValue(operation);
+    TestRun* run = session.testRun;
+    for (std::size_t i = 0; i < filterNames.size(); ++i) {
+        const std::string& filterName = filterNames[i];
+        FilterReport* report = run ? &run->BeginFilter(filterName) : nullptr;
         if (filterName.empty() ||
-            !EvaluateFilter(context.settings, context.currentMailbox, filterName, message)) {
+            !EvaluateFilter(context.settings, context.currentMailbox, filterName, message,
+                            report ? &report->rules : nullptr)) {
             continue;
         }
         ++session.counters.flt;
+        if (report) report->matched = true;
         if (ExecuteFilterActions(session, filterName) == ActionOutcome::Stop) {
+            // The filters after a Stop are not tried: the report says so, in their order.
+            for (std::size_t j = i + 1; run && j < filterNames.size(); ++j)
+                run->BeginFilter(filterNames[j]).reached = false;
             break;
         }
     }
@@ -106,6 +170,10 @@ void ApplyFilters(ProcessingSession& session, ConfigStore& mailboxKey) {
 bool ConnectionLost(ProcessingSession& session, int number) {
     session.context.log.WriteErrorLine("Pop3: connection to " + session.context.currentMailbox +
                                        " lost at message " + std::to_string(number));
+    if (session.testRun && session.testRun->Message()) {
+        session.testRun->Message()->notReachedReason = "the connection was lost";
+        EndMessageReport(session);
+    }
     return false;
 }
 
@@ -118,7 +186,12 @@ void DeleteLeftOver(ProcessingSession& session, int number) {
         session.context.log.WriteSessionLine(" Msg: " + summary.from + "(" + summary.subject + ")");
     }
     if (!pop3.connection.Active()) return;
-    if (Pop3Dele(pop3, number)) {
+    if (session.testRun) {
+        session.testRun->BeginResponse("Delete (left from an interrupted session)");
+        DeleteCurrentMessage(session);
+        session.testRun->EndStep();
+        session.context.log.WriteSessionLine(" - deleted (left from an interrupted session)");
+    } else if (Pop3Dele(pop3, number)) {
         session.deletions.Accepted(pop3.messageUid);
         session.context.log.WriteSessionLine(" - deleted (left from an interrupted session)");
     }
@@ -152,6 +225,7 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
     bool lookedAt = true;
     if (idSeen && session.deletions.TakeLeftOver(uniqueId)) {
         if (!session.cache.Contains(uniqueId)) ++session.counters.newCount;
+        NoteFate(session, MessageFate::LeftOverDeletion);
         DeleteLeftOver(session, number);
     } else if (uniqueId.empty() || !session.cache.Contains(uniqueId)) { // P4
         ++session.counters.newCount;                                    // P5
@@ -161,10 +235,12 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
             }
             context.log.WriteSessionLine(" Msg: size not known (LIST refused), left for the "
                                          "next session");
+            NoteFate(session, MessageFate::SizeUnknown);
             lookedAt = false;
         } else if (session.settings.limitMessageSizeEnabled &&
                    pop3.messageSize > session.settings.limitSize) { // P6
             ++session.counters.big;
+            NoteFate(session, MessageFate::TooBig);
             context.log.WriteSessionLine(" Msg: exceeds size limit (" +
                                          std::to_string(pop3.messageSize) + " bytes)");
         } else if (!Pop3Top(pop3, number)) { // P7
@@ -173,6 +249,7 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
             }
             context.log.WriteSessionLine(" Msg: header not read (TOP refused), left for the "
                                          "next session");
+            NoteFate(session, MessageFate::HeaderUnread);
             lookedAt = false;
         } else {
             const HeaderSummary& summary = session.Message().headerSummary; // P8
@@ -180,15 +257,20 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
             switch (ScreenMessage(session)) { // P9
             case ScreenResult::Accepted:
                 ++session.counters.acc;
+                NoteFate(session, MessageFate::Accepted);
                 break;
             case ScreenResult::Rejected:
                 ++session.counters.rej;
+                NoteFate(session, MessageFate::Rejected);
                 break;
             case ScreenResult::Neither:
+                NoteFate(session, MessageFate::Filtered);
                 ApplyFilters(session, mailboxKey); // P10
                 break;
             }
         }
+    } else {
+        NoteFate(session, MessageFate::Cached);
     }
 
     // P11
@@ -199,6 +281,7 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
         // process this message again.
         session.journal.RecordCached(uniqueId);
     }
+    EndMessageReport(session);
     pop3.headerLines.clear();
     pop3.messageBody.clear();
     return !context.abortRequested;
@@ -238,19 +321,34 @@ bool ProcessMailbox(ProcessingSession& session) {
         return false;
     }
     context.log.WriteSessionLine("Connected to " + context.currentMailbox);
-    SendPendingMail(smtp);
+    if (TestRun* run = session.testRun) {
+        run->Mailbox().outboxWaiting =
+            ListOutboxFiles(OutboxFolder(context.programDir, context.currentMailbox)).size();
+    } else {
+        SendPendingMail(smtp);
+    }
     ConfigStore mailboxKey(context.settings);
     mailboxKey.OpenKey(MailboxKeyPath(context.currentMailbox), false);
     const int total = pop3.messageTotal;
     // A total of 0 may also be a STAT that failed: it proves nothing about the ids.
     bool everyIdSeen = total > 0;
-    for (int number = 1; number <= total; ++number) {
+    TestRun* run = session.testRun;
+    const int last = run && run->options.limit > 0 ? std::min(total, run->options.limit) : total;
+    for (int number = 1; number <= last; ++number) {
         bool idSeen = false;
         const bool goOn = ProcessMessage(session, mailboxKey, number, idSeen);
         everyIdSeen = everyIdSeen && idSeen && (goOn || number == total);
         if (!goOn) {
-            break;
+            if (run && number < total) {
+                run->NotReached(number + 1, total,
+                                context.abortRequested ? "the run was stopped"
+                                                       : "the connection was lost");
+            }
+            return everyIdSeen;
         }
+    }
+    if (run && last < total) {
+        run->NotReached(last + 1, total, "beyond --limit " + std::to_string(last));
     }
     return everyIdSeen;
 }
@@ -278,8 +376,8 @@ void FinishMailbox(ProcessingSession& session, const std::string& dataFile, bool
     }
     session.journal.Stop();
     // Without the stored Cache or the limit, writing back would drop ids the file holds; the
-    // journal then keeps what it holds too.
-    if (cacheKnown) {
+    // journal then keeps what it holds too. A test run writes nothing.
+    if (cacheKnown && !session.testRun) {
         session.cache.Trim(session.settings.cacheLimit);
         WriteSection(dataFile, kSectionCache, session.cache.Lines());
         // Only once the Cache holds its ids: a crash in between merely merges them twice.
@@ -316,10 +414,12 @@ void LoadMailboxFiles(ProcessingSession& session, const std::string& dataFile) {
             if (!session.cache.Contains(id)) session.cache.Append(id);
         }
         session.deletions.Assign(left->deleted);
+        if (session.testRun) return;
         WriteSection(dataFile, kSectionCache, session.cache.Lines());
         RewriteJournal(journalFile, left->deleted);
     }
-    session.journal.Start(journalFile);
+    // A test run keeps its Cache in memory only.
+    if (!session.testRun) session.journal.Start(journalFile);
 }
 
 // Whether a mailbox whose settings could not all be read is enabled: its summary line depends
@@ -380,6 +480,10 @@ void VisitMailbox(ProcessingSession& session, const std::string& mailbox) {
                 settings.port != 0) {
                 session.headerFields = context.ui.HeaderFieldNames();
                 everyIdSeen = ProcessMailbox(session);
+            } else if (session.testRun) {
+                session.testRun->Mailbox().passedOver =
+                    !settings.mailboxEnabled ? "not enabled"
+                                             : "no POP3 host, user id or port: not visited";
             }
         } catch (const std::exception& error) {
             LogMailboxError(context, mailbox, error);
@@ -417,6 +521,19 @@ std::vector<std::string> SortedMailboxNames(SettingsDb& db) {
     return names;
 }
 
+SessionOutcome RunTestRun(ProcessingSession& session, TestRun& run) {
+    TestRun* const saved = session.testRun;
+    session.testRun = &run;
+    try {
+        const SessionOutcome outcome = RunSession(session);
+        session.testRun = saved;
+        return outcome;
+    } catch (...) {
+        session.testRun = saved;
+        throw;
+    }
+}
+
 void AbortSession(EngineContext& context) {
     context.ui.SetAbortButton(kAbortCaptionAborting, AbortButtonColour::Red, true);
     context.abortRequested = true;
@@ -428,8 +545,10 @@ SessionOutcome RunSession(ProcessingSession& session) {
         return SessionOutcome::Busy;
     }
     context.ui.StopSessionTimer(); // S2
+    const TestRunScope testRunScope(session);
     try {
-        context.log.OpenSessionLogs(); // S3
+        // A test run writes no log: its lines go into the report.
+        if (!session.testRun) context.log.OpenSessionLogs(); // S3
     } catch (const std::exception& error) {
         // Nothing is set yet; the timer goes on so a later tick can try again.
         context.ui.RestartSessionTimer();
@@ -447,8 +566,14 @@ SessionOutcome RunSession(ProcessingSession& session) {
         const HeaderParserScope parserScope(session);
         session.mailboxNames = SortedMailboxNames(context.settings); // S7
         for (const std::string& mailbox : session.mailboxNames) {
+            if (session.testRun && !session.testRun->options.mailbox.empty() &&
+                !EqualsNoCase(mailbox, session.testRun->options.mailbox)) {
+                continue;
+            }
             VisitMailbox(session, mailbox);
+            if (session.testRun) session.testRun->EndMailbox();
             if (context.abortRequested) { // M8
+                if (session.testRun) session.testRun->report.stopped = true;
                 break;
             }
         }

@@ -25,6 +25,12 @@ enum class SessionOutcome {
 /// the flags cleared, "Session End" written, the logs closed and the timer restarted.
 SessionOutcome RunSession(ProcessingSession& session);
 
+class TestRun;
+
+/// A test run: RunSession with every decision and no change (see session/test_run.h); the
+/// decisions go into run's report. AbortSession stops it after the current message.
+SessionOutcome RunTestRun(ProcessingSession& session, TestRun& run);
+
 /// The abort button: the run ends after the current message and the current mailbox.
 void AbortSession(EngineContext& context);
 

@@ -12,8 +12,12 @@
 
 #include "core/string_helpers.h"
 #include "protocols/pop3.h"
+#include "session/session_driver.h"
+#include "session/test_run.h"
+#include "session/test_run_report.h"
 #include "ui/dialogs.h"
 #include "ui/message_pane.h"
+#include "ui/test_run_pane.h"
 
 namespace zelm {
 namespace {
@@ -68,7 +72,8 @@ InteractivePage::InteractivePage(WindowContext& context, QWidget* parent)
       m_butDelMsg(AddButton("butDelMsg", tr("Delete message"), tr("Delete message"))),
       m_butReset(AddButton("butReset", tr("Reset"), tr("Reset"))),
       m_butWrap(AddButton("butWrap", tr("W"), tr("Word wrap"))),
-      m_listView1(new QTableWidget(0, 3, this)),
+      m_butTestRun(AddButton("butTestRun", tr("Test run"), tr("Test run"))),
+      m_testRunPane(new TestRunPane(this)), m_listView1(new QTableWidget(0, 3, this)),
       m_memoMsg(new MessagePane([&context] { context.engine.ui.PumpEvents(); }, this)),
       m_timer1(new QTimer(this)) {
     setObjectName("tabInteractive");
@@ -117,11 +122,17 @@ InteractivePage::InteractivePage(WindowContext& context, QWidget* parent)
     toolbar->addWidget(m_butReset);
     toolbar->addSpacing(8);
     toolbar->addWidget(m_butWrap);
+    toolbar->addSpacing(8);
+    toolbar->addWidget(m_butTestRun);
     toolbar->addStretch();
 
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(m_listView1);
     splitter->addWidget(m_memoMsg);
+    splitter->addWidget(m_testRunPane);
+    m_testRunPane->hide();
+    m_butTestRun->setToolTip(tr("What a session would do with each message of the mailbox "
+                                "shown, and why, changing nothing"));
     splitter->setChildrenCollapsible(false);
     // The list and the pane share whatever height the window has; they never make it taller.
     splitter->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
@@ -149,6 +160,66 @@ InteractivePage::InteractivePage(WindowContext& context, QWidget* parent)
             &InteractivePage::ListView1Click);
     connect(m_listView1, &QTableWidget::cellClicked, this, &InteractivePage::ListView1Click);
     connect(m_timer1, &QTimer::timeout, this, &InteractivePage::Timer1Timer);
+    connect(m_butTestRun, &QToolButton::clicked, this, &InteractivePage::butTestRunClick);
+}
+
+// ---- Test run ----
+
+// The session's decisions for the mailbox shown, from its stored settings, changing nothing.
+// The engine pumps events while it waits, so the window stays usable; a second click stops
+// the run after the current message.
+void InteractivePage::butTestRunClick() {
+    EngineContext& engine = m_context.engine;
+    if (m_testRunning) {
+        AbortSession(engine);
+        return;
+    }
+    if (engine.connectionInUse) {
+        m_context.dialogs.ShowMessage(tr("The connection is in use (a session runs or the "
+                                         "browser is connected): the test run has to wait."));
+        return;
+    }
+    if (engine.currentMailbox.empty()) {
+        m_context.dialogs.ShowMessage(tr("No mailbox is shown."));
+        return;
+    }
+    TestRun run(TestRunOptions{engine.currentMailbox, 0});
+    m_testRunPane->Clear();
+    if (!m_testRunPane->isVisible()) {
+        m_testRunPane->show();
+        // Shown for the first time, the report takes most of the height: it is what the
+        // person reads now.
+        if (auto* splitter = qobject_cast<QSplitter*>(m_testRunPane->parentWidget())) {
+            const int height = splitter->height();
+            splitter->setSizes({height / 5, height / 5, height - 2 * (height / 5)});
+        }
+    }
+    m_testRunPane->AppendLines({{0, "Test run of \"" + engine.currentMailbox + "\"..."}});
+    std::string lastMailbox;
+    run.messageDone = [this, &lastMailbox](const MailboxReport& mailbox,
+                                           const MessageReport& message) {
+        if (mailbox.name != lastMailbox) {
+            lastMailbox = mailbox.name;
+            m_testRunPane->AppendLines(MailboxHeadLines(mailbox));
+        }
+        m_testRunPane->AppendLines(MessageReportLines(message));
+    };
+    m_testRunning = true;
+    m_butTestRun->setText(tr("Stop test run"));
+    m_butTestRun->setAccessibleName(tr("Stop test run"));
+    const SessionOutcome outcome = RunTestRun(m_context.session, run);
+    m_testRunning = false;
+    m_butTestRun->setText(tr("Test run"));
+    m_butTestRun->setAccessibleName(tr("Test run"));
+    if (outcome == SessionOutcome::Busy) {
+        m_testRunPane->Clear();
+        m_testRunPane->hide();
+        return;
+    }
+    // The whole report replaces the lines shown while it ran.
+    m_testRunPane->Clear();
+    m_testRunPane->AppendLines(TestRunReportLines(run.report));
+    m_testRunPane->ScrollToTop();
 }
 
 QToolButton* InteractivePage::AddButton(const char* name, const QString& caption,

@@ -18,6 +18,7 @@ class QToolButton;
 namespace zelm {
 
 class MessagePane;
+class TestRunPane;
 
 /// The Interactive page: a POP3 conversation by hand with the mailbox shown on the Mailboxes
 /// page, on the same `Pop3` connection as sessions; `ConnectionInUse` keeps the two apart.
@@ -64,6 +65,7 @@ private slots:
     void butWrapClick();
     void ListView1Click();
     void Timer1Timer();
+    void butTestRunClick();
 
 private:
     class BusyScope;
@@ -85,6 +87,9 @@ private:
     QToolButton* m_butDelMsg;
     QToolButton* m_butReset;
     QToolButton* m_butWrap;
+    QToolButton* m_butTestRun;
+    TestRunPane* m_testRunPane;
+    bool m_testRunning = false;
     QTableWidget* m_listView1;
     MessagePane* m_memoMsg;
     QTimer* m_timer1;

@@ -148,10 +148,61 @@ TEST_F(SessionCommandTest, LogsThatCannotBeOpenedRefuseTheSession) {
     EXPECT_EQ(zelm.out, "");
 }
 
+// A test run writes nothing, so it takes no lock and may run beside the window.
+TEST_F(SessionCommandTest, DryRunRunsBesideTheWindowAndPrintsTextOrJsonLines) {
+    const InstanceLock held(home.Path());
+    ASSERT_TRUE(held.Held());
+    for (const bool json : {false, true}) {
+        SCOPED_TRACE(json ? "json" : "text");
+        FakeServer server(OneMessageMailbox("+OK\r\n"));
+        AddMailbox("home", server.Port());
+        std::vector<std::string> extra = {"--dry-run", "--mailbox", "HOME"};
+        if (json) extra.push_back("--json");
+
+        Zelm zelm(Session(extra));
+
+        EXPECT_EQ(zelm.Finish(), 0) << zelm.err;
+        EXPECT_TRUE(server.ScriptCompleted());
+        if (json) {
+            EXPECT_EQ(Count(zelm.out, "\n"), 2U) << zelm.out;
+            EXPECT_EQ(zelm.out.rfind("{\"type\":\"message\",\"mailbox\":\"home\",\"number\":1,"
+                                     "\"uid\":\"u-1\",\"from\":\"a@example.com\",\"subject\":"
+                                     "\"hi\",\"size\":100,\"decision\":\"filtered\"",
+                                     0),
+                      0U)
+                << zelm.out;
+            EXPECT_NE(zelm.out.find("\n{\"type\":\"mailbox\",\"mailbox\":\"home\""),
+                      std::string::npos);
+        } else {
+            EXPECT_NE(zelm.out.find("message 1, id u-1, 100 bytes"), std::string::npos) << zelm.out;
+            EXPECT_NE(zelm.out.find("no filter in the mailbox's filter order"), std::string::npos);
+        }
+        EXPECT_FALSE(home.Exists(TodaysLogName()));
+        EXPECT_FALSE(home.Exists("error.log"));
+        EXPECT_FALSE(home.Exists("home.dat"));
+    }
+}
+
+TEST_F(SessionCommandTest, DryRunOfAMailboxThatDoesNotExistFails) {
+    Zelm zelm(Session({"--dry-run", "--mailbox", "nowhere"}));
+    EXPECT_EQ(zelm.Finish(), 1);
+    EXPECT_EQ(zelm.err, "zelm: session: no mailbox named 'nowhere'\n");
+    EXPECT_EQ(zelm.out, "");
+}
+
 TEST_F(SessionCommandTest, BadArgumentsAreUsageErrors) {
-    const std::vector<std::vector<std::string>> cases = {{"--repeat"},      {"--repeat", "soon"},
-                                                         {"--repeat", "0"}, {"--repeat", "-5"},
-                                                         {"--quiet"},       {"extra"}};
+    const std::vector<std::vector<std::string>> cases = {{"--repeat"},
+                                                         {"--repeat", "soon"},
+                                                         {"--repeat", "0"},
+                                                         {"--repeat", "-5"},
+                                                         {"--quiet"},
+                                                         {"extra"},
+                                                         // The test run's options.
+                                                         {"--json"},
+                                                         {"--mailbox", "home"},
+                                                         {"--dry-run", "--limit", "0"},
+                                                         {"--dry-run", "--mailbox"},
+                                                         {"--dry-run", "--repeat", "5"}};
     for (const auto& extra : cases) {
         SCOPED_TRACE(extra.back());
         Zelm zelm(Session(extra));

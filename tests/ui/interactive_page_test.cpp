@@ -7,6 +7,7 @@
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -22,6 +23,7 @@
 #include "tests/support/pop3_script.h"
 #include "tests/ui/browser_fixture.h"
 #include "ui/interactive_page.h"
+#include "ui/test_run_pane.h"
 
 namespace zelm::test {
 namespace {
@@ -429,6 +431,56 @@ TEST_F(Browser, AMessageOfSeveralMegabytesArrivesWholeWhileTheWindowKeepsTurning
     EXPECT_EQ(Pane()->document()->blockCount(), 80003);
     Click("butDisconnect");
     EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+// The Test run button: the session's decisions for the mailbox shown, with nothing deleted
+// and no log written; the deciding rule line is highlighted, and the pane can be searched.
+TEST_F(Browser, TestRunShowsTheReportAndDeletesNothing) {
+    FakeServer server(JoinScripts({Pop3LoginScript("u", 2), Pop3MessageScript(1, "id1"),
+                                   Pop3MessageScript(2, "id2"), Pop3QuitScript()}));
+    StartWithMailbox();
+    StoreServer(server);
+    const std::string key = MailboxKeyPath("home");
+    WriteRegBool(Store(), key, schema::MailboxEnabled, true);
+    WriteRegString(Store(), key, schema::Operation, "purge\r\n");
+    WriteRegString(Store(), FilterKeyPath("home", "purge"), schema::Rules,
+                   "      Subject contains `message 2`\r\n");
+    WriteRegString(Store(), FilterKeyPath("home", "purge"), schema::Actions, "Delete message\r\n");
+    EXPECT_FALSE(Find<TestRunPane>("pnlTestRun")->isVisible());
+
+    Click("butTestRun");
+
+    // The script has no DELE: a DELE sent would fail it.
+    EXPECT_TRUE(server.ScriptCompleted());
+    auto* pane = Find<TestRunPane>("pnlTestRun");
+    EXPECT_TRUE(pane->isVisible());
+    EXPECT_TRUE(pane->Text().contains("message 1, id id1, 120 bytes"));
+    EXPECT_TRUE(pane->Text().contains("the message would be deleted at QUIT"));
+    EXPECT_EQ(pane->DecidingLines(),
+              (QStringList{"=>       rule 1 \"      Subject contains `message 2`\": OR false; "
+                           "result false",
+                           "=>       rule 1 \"      Subject contains `message 2`\": OR true; "
+                           "result true"}));
+    EXPECT_FALSE(SessionLogWritten());
+    EXPECT_FALSE(home.Exists("home.dat"));
+    EXPECT_FALSE(Engine().connectionInUse);
+    EXPECT_EQ(Button("butTestRun")->text(), "Test run");
+
+    auto* find = Find<QLineEdit>("edtTestRunFind");
+    find->setText("would be deleted");
+    EXPECT_TRUE(pane->FindNext());
+    EXPECT_EQ(pane->findChild<QPlainTextEdit*>("memoTestRun")->textCursor().selectedText(),
+              "would be deleted");
+}
+
+TEST_F(Browser, TestRunWaitsWhileTheBrowserHoldsTheConnection) {
+    StartWithMailbox();
+    Engine().connectionInUse = true;
+    Click("butTestRun");
+    Engine().connectionInUse = false;
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].startsWith("The connection is in use"));
+    EXPECT_FALSE(Find<TestRunPane>("pnlTestRun")->isVisible());
 }
 
 } // namespace
