@@ -15,6 +15,7 @@
 #include "protocols/pop3.h"
 #include "protocols/smtp.h"
 #include "session/actions.h"
+#include "session/fast_listing.h"
 #include "session/filter_evaluation.h"
 #include "session/screening.h"
 
@@ -124,13 +125,33 @@ void DeleteLeftOver(ProcessingSession& session, int number) {
     }
 }
 
+// Whether message n will need its header read, as far as the listing tells ahead of its turn.
+bool WillNeedHeader(const ProcessingSession& session, const FastListing& listing, int n) {
+    const auto uid = listing.Uid(n);
+    const auto size = listing.Size(n);
+    if (!uid || !size) return false;
+    if (session.cache.Contains(*uid) || session.deletions.IsLeftOver(*uid)) return false;
+    return !(session.settings.limitMessageSizeEnabled && *size > session.settings.limitSize);
+}
+
+// P7: TOP n 0, or its reply read ahead by the fast listing.
+bool ReadHeader(ProcessingSession& session, FastListing& listing, int number) {
+    const auto reply = listing.HeaderReply(
+        session.pop3, number, [&](int next) { return WillNeedHeader(session, listing, next); });
+    return reply ? Pop3TopReply(session.pop3, number, *reply) : Pop3Top(session.pop3, number);
+}
+
 // P1 to P11 for message n. False when the message loop has to end (abort requested, or the
 // connection is gone). idSeen tells whether the server gave the message's unique id.
-bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int number, bool& idSeen) {
+bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, FastListing& listing,
+                    int number, bool& idSeen) {
     EngineContext& context = session.context;
     Pop3Client& pop3 = session.pop3;
     idSeen = false;
     if (!pop3.connection.Active()) {
+        // Where the per-message dialogue learns of the loss from this message's UIDL, the
+        // message counts as begun there too.
+        if (listing.LossUnnoticed(pop3.connection)) StartMessage(session, number);
         return ConnectionLost(session, number);
     }
 
@@ -140,7 +161,11 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
                               AbortButtonColour::Red, true);
     // P2, P3
     StartMessage(session, number);
-    Pop3Uidl(pop3, number);
+    if (const auto listed = listing.Uid(number)) {
+        pop3.messageUid = *listed;
+    } else {
+        Pop3Uidl(pop3, number);
+    }
     if (!pop3.connection.Active()) {
         return ConnectionLost(session, number);
     }
@@ -155,7 +180,9 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
         DeleteLeftOver(session, number);
     } else if (uniqueId.empty() || !session.cache.Contains(uniqueId)) { // P4
         ++session.counters.newCount;                                    // P5
-        if (!Pop3List(pop3, number)) {
+        const auto listedSize = listing.Size(number);
+        if (listedSize) pop3.messageSize = *listedSize;
+        if (!listedSize && !Pop3List(pop3, number)) {
             if (!pop3.connection.Active()) {
                 return ConnectionLost(session, number);
             }
@@ -167,7 +194,7 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
             ++session.counters.big;
             context.log.WriteSessionLine(" Msg: exceeds size limit (" +
                                          std::to_string(pop3.messageSize) + " bytes)");
-        } else if (!Pop3Top(pop3, number)) { // P7
+        } else if (!ReadHeader(session, listing, number)) { // P7
             if (!pop3.connection.Active()) {
                 return ConnectionLost(session, number);
             }
@@ -241,12 +268,14 @@ bool ProcessMailbox(ProcessingSession& session) {
     SendPendingMail(smtp);
     ConfigStore mailboxKey(context.settings);
     mailboxKey.OpenKey(MailboxKeyPath(context.currentMailbox), false);
+    FastListing listing;
+    if (FastListing::Enabled(context.settings)) listing.Start(pop3);
     const int total = pop3.messageTotal;
     // A total of 0 may also be a STAT that failed: it proves nothing about the ids.
     bool everyIdSeen = total > 0;
     for (int number = 1; number <= total; ++number) {
         bool idSeen = false;
-        const bool goOn = ProcessMessage(session, mailboxKey, number, idSeen);
+        const bool goOn = ProcessMessage(session, mailboxKey, listing, number, idSeen);
         everyIdSeen = everyIdSeen && idSeen && (goOn || number == total);
         if (!goOn) {
             break;
