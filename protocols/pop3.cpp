@@ -42,14 +42,20 @@ std::string Read(Pop3Client& pop3, bool multiLine) {
     }
 }
 
-std::string Exchange(Pop3Client& pop3, const std::string& command, bool multiLine = false) {
+// Sends a command; false, with the connection closed and the cause logged, when it failed.
+bool Send(Pop3Client& pop3, const std::string& command) {
     try {
         pop3.connection.SendText(command);
+        return true;
     } catch (const SocketError& error) {
         pop3.connection.Close();
         pop3.context.log.WriteErrorLine(std::string("Pop3: ") + error.what());
-        return {};
+        return false;
     }
+}
+
+std::string Exchange(Pop3Client& pop3, const std::string& command, bool multiLine = false) {
+    if (!Send(pop3, command)) return {};
     return Read(pop3, multiLine);
 }
 
@@ -244,7 +250,18 @@ bool Pop3Retr(Pop3Client& pop3, int n) {
     SetMessageButtons(context.ui, false);
     context.ui.SetStatusPanel(2, "Retrieving " + std::to_string(n));
 
-    const std::string reply = Exchange(pop3, "RETR " + std::to_string(n) + "\r\n", true);
+    // The message goes straight into its lines: a large one is never held twice.
+    std::vector<std::string> lines;
+    std::string reply;
+    if (Send(pop3, "RETR " + std::to_string(n) + "\r\n")) {
+        try {
+            reply = ReadPop3Lines(pop3.connection, lines);
+        } catch (const SocketError& error) {
+            pop3.connection.Close();
+            pop3.context.log.WriteErrorLine(std::string("Pop3: ") + error.what());
+            lines.clear();
+        }
+    }
     if (!IsOk(reply)) {
         pop3.messageBody.clear();
         context.log.WriteErrorLine("MSG RETR: \r\n" + reply.substr(0, reply.find_first_of("\r\n")));
@@ -253,7 +270,6 @@ bool Pop3Retr(Pop3Client& pop3, int n) {
     }
     context.ui.PumpEvents();
 
-    auto lines = ReplyLines(reply);
     for (auto& line : lines) {
         if (line.compare(0, 2, "..") == 0) line.erase(0, 1);
     }

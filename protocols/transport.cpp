@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -196,52 +197,58 @@ std::string Abandon(Connection& connection, const std::string& detail) {
     return {};
 }
 
-std::string ReadReply(Connection& connection, ReplyKind kind, bool pipelined = false) {
+// The first read of a reply: what is there at once, else what comes within the wait. nullopt
+// when nothing came (after the probe of a silent server, which may give it up).
+std::optional<std::size_t> FirstRead(Connection& connection, char* buffer, std::size_t chunk) {
+    const TransportLimits& limits = connection.Limits();
+    // A reply that is already there is taken at once; only an empty socket is waited on.
+    if (const auto got = connection.TryReceive(buffer, chunk)) {
+        if (*got == 0) Abandon(connection, "");
+        return got;
+    }
+    if (connection.WaitReadable(limits.readableWaitMs)) return std::nullopt;
+    bool timedOut = false;
+    // Whatever the probe returns is discarded; only an empty probe gives the server up.
+    if (connection.Receive(buffer, kProbeBytes, limits.readLimitMs, timedOut) == 0) {
+        Abandon(connection, "");
+    }
+    return 0;
+}
+
+// Reads chunks of a reply until done says it is complete; each chunk goes to take. Returns
+// false when the reply was abandoned (connection closed, failure logged) or never came.
+template <typename Take>
+bool ReadChunks(Connection& connection, std::size_t chunk, Take take) {
     if (!connection.Active()) throw SocketError("The connection is not open");
     const TransportLimits limits = connection.Limits();
     std::array<char, kPop3MultiChunk + 1> buffer{};
     bool timedOut = false;
-
-    const std::size_t chunk = kind == ReplyKind::Pop3Line    ? kPop3LineChunk
-                              : kind == ReplyKind::Pop3Multi ? kPop3MultiChunk
-                                                             : kSmtpChunk;
-    // A reply that is already there is taken at once; only an empty socket is waited on.
-    std::optional<std::size_t> first = connection.TryReceive(buffer.data(), chunk);
-    if (!first && !connection.WaitReadable(limits.readableWaitMs)) {
-        // Whatever the probe returns is discarded; only an empty probe gives the server up.
-        if (connection.Receive(buffer.data(), kProbeBytes, limits.readLimitMs, timedOut) == 0) {
-            return Abandon(connection, "");
-        }
-        return {};
-    }
-
-    std::string reply;
-    ReplyEnd end(kind);
-    PipelinedEnd pipelinedEnd(kind == ReplyKind::Pop3Multi);
+    const std::optional<std::size_t> firstRead = FirstRead(connection, buffer.data(), chunk);
+    if (firstRead && *firstRead == 0) return false;
+    // Bytes of the first read still to be taken (0: read anew).
+    std::size_t first = firstRead.value_or(0);
+    std::size_t total = 0;
     // Data that keeps arriving never lets the reader wait, so the window's events are handled
     // here too while a large reply comes in.
     const auto pumpEvery = std::chrono::milliseconds(std::max(1, limits.sliceMs));
     auto lastPump = SteadyClock::now();
     for (;;) {
-        const auto got =
-            first ? *first : connection.Receive(buffer.data(), chunk, limits.readLimitMs, timedOut);
-        first.reset();
+        const std::size_t got =
+            first > 0 ? first
+                      : connection.Receive(buffer.data(), chunk, limits.readLimitMs, timedOut);
+        first = 0;
         // A peer that closes or falls silent before the end leaves a partial reply that must
         // not be judged as a good one (a cut-off RETR would pass as a whole message).
-        if (got == 0) return Abandon(connection, "");
-        AppendWithoutNul(reply, buffer.data(), got);
-        if (pipelined) {
-            if (const std::size_t length = pipelinedEnd.Length(reply)) {
-                if (length < reply.size()) connection.PutBack(reply.substr(length));
-                reply.resize(length);
-                return reply;
-            }
-        } else if (end.Complete(reply)) {
-            return reply;
+        if (got == 0) {
+            Abandon(connection, "");
+            return false;
         }
-        if (reply.size() > limits.maxReplyBytes) {
-            return Abandon(connection, " (reply larger than " +
-                                           std::to_string(limits.maxReplyBytes) + " bytes)");
+        if (take(buffer.data(), got)) return true;
+        total += got;
+        if (total > limits.maxReplyBytes) {
+            Abandon(connection,
+                    " (reply larger than " + std::to_string(limits.maxReplyBytes) + " bytes)");
+            return false;
         }
         if (SteadyClock::now() - lastPump >= pumpEvery) {
             connection.Context().ui.PumpEvents();
@@ -249,6 +256,38 @@ std::string ReadReply(Connection& connection, ReplyKind kind, bool pipelined = f
             if (!connection.Active()) throw SocketError("The connection was closed while reading");
         }
     }
+}
+
+std::string ReadReply(Connection& connection, ReplyKind kind, bool pipelined = false) {
+    const std::size_t chunk = kind == ReplyKind::Pop3Line    ? kPop3LineChunk
+                              : kind == ReplyKind::Pop3Multi ? kPop3MultiChunk
+                                                             : kSmtpChunk;
+    std::string reply;
+    ReplyEnd end(kind);
+    PipelinedEnd pipelinedEnd(kind == ReplyKind::Pop3Multi);
+    const bool complete = ReadChunks(connection, chunk, [&](const char* data, std::size_t size) {
+        AppendWithoutNul(reply, data, size);
+        if (!pipelined) return end.Complete(reply);
+        const std::size_t length = pipelinedEnd.Length(reply);
+        if (length == 0) return false;
+        if (length < reply.size()) connection.PutBack(reply.substr(length));
+        reply.resize(length);
+        return true;
+    });
+    return complete ? reply : std::string();
+}
+
+// Splits one CR LF line the way a stored list is split: a lone CR or LF inside it also ends a
+// line.
+void AddLine(std::vector<std::string>& lines, std::string_view line) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\r' || line[i] == '\n') {
+            lines.emplace_back(line.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    lines.emplace_back(line.substr(start));
 }
 
 } // namespace
@@ -561,6 +600,45 @@ std::string ReadPop3Response(Connection& pop3, bool multiLine) {
 
 std::string ReadPipelinedPop3Response(Connection& pop3, bool multiLine) {
     return ReadReply(pop3, multiLine ? ReplyKind::Pop3Multi : ReplyKind::Pop3Line, true);
+}
+
+std::string ReadPop3Lines(Connection& pop3, std::vector<std::string>& lines) {
+    lines.clear();
+    std::string status;
+    bool haveStatus = false;
+    // The bytes of the line not yet ended; never more than one line and one chunk.
+    std::string pending;
+    const bool complete =
+        ReadChunks(pop3, kPop3MultiChunk, [&](const char* data, std::size_t size) {
+            const std::size_t scanFrom = pending.empty() ? 0 : pending.size() - 1;
+            AppendWithoutNul(pending, data, size);
+            std::size_t start = 0;
+            for (auto crlf = pending.find("\r\n", scanFrom); crlf != std::string::npos;
+                 crlf = pending.find("\r\n", start)) {
+                const std::string_view line(pending.data() + start, crlf - start);
+                start = crlf + 2;
+                if (!haveStatus) {
+                    haveStatus = true;
+                    status.assign(line);
+                    status += "\r\n";
+                    // An error reply is one line (RFC 1939).
+                    if (status.compare(0, 3, "+OK") != 0) return true;
+                    continue;
+                }
+                if (line == ".") {
+                    // Whatever follows the terminator belongs to no command of ours.
+                    return true;
+                }
+                AddLine(lines, line);
+            }
+            pending.erase(0, start);
+            return false;
+        });
+    if (!complete) {
+        lines.clear();
+        return {};
+    }
+    return status;
 }
 
 std::string ReadSmtpReply(Connection& smtp) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/types.h>
+#include <vector>
 
 #include "core/engine_context.h"
 #include "core/zelm_error.h"
@@ -157,6 +158,11 @@ std::string ReadPop3Response(Connection& pop3, bool multiLine);
 /// Reads exactly one POP3 reply while more may follow it (pipelined commands): the same rules,
 /// but the bytes after this reply's end stay on the connection for the next read.
 std::string ReadPipelinedPop3Response(Connection& pop3, bool multiLine);
+/// Reads a multi-line POP3 reply straight into lines, so a large message is never held twice:
+/// the status line (with its CR LF) is returned, the lines after it up to the terminating "."
+/// go to lines as sent (a lone CR or LF also ends a line). The same failure rules: "" and no
+/// lines when the reply never comes or stops before its end.
+std::string ReadPop3Lines(Connection& pop3, std::vector<std::string>& lines);
 /// Reads one SMTP reply, continuation lines ("250-") included, with the same failure rules.
 std::string ReadSmtpReply(Connection& smtp);
 
