@@ -82,12 +82,35 @@ void StartMessage(ProcessingSession& session, int number) {
     session.messageNumber = number;
 }
 
-// P10: the filters named in "Operation", read again for every message, in stored order. The
-// mailbox's key stays open for the mailbox, so a message costs one read, not a path walk.
-void ApplyFilters(ProcessingSession& session, ConfigStore& mailboxKey) {
+// The mailbox's filter order as stored. Read again only when the store has changed since the
+// last read: an edit made in the window during the session reaches the next message, while
+// a mailbox of thousands of messages does not pay a store read for each.
+class FilterOrder {
+public:
+    FilterOrder(SettingsDb& db, ConfigStore& mailboxKey) : m_db(db), m_key(mailboxKey) {}
+
+    const std::string& Names() {
+        const std::int64_t changes = m_db.ChangeCount();
+        if (!m_read || changes != m_changes) {
+            m_names = m_key.HasOpenKey() ? m_key.ReadString(schema::Operation) : std::string();
+            m_changes = changes;
+            m_read = true;
+        }
+        return m_names;
+    }
+
+private:
+    SettingsDb& m_db;
+    ConfigStore& m_key;
+    std::string m_names;
+    std::int64_t m_changes = 0;
+    bool m_read = false;
+};
+
+// P10: the filters named in "Operation", in stored order.
+void ApplyFilters(ProcessingSession& session, FilterOrder& filterOrder) {
     EngineContext& context = session.context;
-    const std::string operation =
-        mailboxKey.HasOpenKey() ? mailboxKey.ReadString(schema::Operation) : std::string();
+    const std::string operation = filterOrder.Names();
     const HeaderSummary& summary = session.Message().headerSummary;
     const FilterMessage message{summary.fields, summary.values, session.pop3.messageSize};
     for (const std::string& filterName : SplitListValue(operation)) {
@@ -143,7 +166,7 @@ bool ReadHeader(ProcessingSession& session, FastListing& listing, int number) {
 
 // P1 to P11 for message n. False when the message loop has to end (abort requested, or the
 // connection is gone). idSeen tells whether the server gave the message's unique id.
-bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, FastListing& listing,
+bool ProcessMessage(ProcessingSession& session, FilterOrder& filterOrder, FastListing& listing,
                     int number, bool& idSeen) {
     EngineContext& context = session.context;
     Pop3Client& pop3 = session.pop3;
@@ -212,7 +235,7 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, FastLis
                 ++session.counters.rej;
                 break;
             case ScreenResult::Neither:
-                ApplyFilters(session, mailboxKey); // P10
+                ApplyFilters(session, filterOrder); // P10
                 break;
             }
         }
@@ -268,6 +291,7 @@ bool ProcessMailbox(ProcessingSession& session) {
     SendPendingMail(smtp);
     ConfigStore mailboxKey(context.settings);
     mailboxKey.OpenKey(MailboxKeyPath(context.currentMailbox), false);
+    FilterOrder filterOrder(context.settings, mailboxKey);
     FastListing listing;
     if (FastListing::Enabled(context.settings)) listing.Start(pop3);
     const int total = pop3.messageTotal;
@@ -275,7 +299,7 @@ bool ProcessMailbox(ProcessingSession& session) {
     bool everyIdSeen = total > 0;
     for (int number = 1; number <= total; ++number) {
         bool idSeen = false;
-        const bool goOn = ProcessMessage(session, mailboxKey, listing, number, idSeen);
+        const bool goOn = ProcessMessage(session, filterOrder, listing, number, idSeen);
         everyIdSeen = everyIdSeen && idSeen && (goOn || number == total);
         if (!goOn) {
             break;
