@@ -126,6 +126,10 @@ SettingsDb::SettingsDb(const std::string& path, int busyTimeoutMs) {
     }
 }
 
+std::int64_t SettingsDb::ChangeCount() const {
+    return sqlite3_total_changes64(m_db);
+}
+
 SettingsDb::~SettingsDb() {
     sqlite3_close(m_db);
 }

@@ -31,6 +31,9 @@ public:
 
     /// The underlying connection, for the store's own operations.
     sqlite3* Handle() const { return m_db; }
+    /// Grows with every value or key this connection writes or removes, so a reader can keep
+    /// what it read until the number moves (the window and a session share one connection).
+    std::int64_t ChangeCount() const;
 
 private:
     sqlite3* m_db = nullptr;

@@ -33,6 +33,8 @@ inline constexpr const char* SessionInterval = "SessionInterval";
 inline constexpr const char* MaxAttempts = "MaxAttempts";
 /// Header field names that rules can test, ascending (list).
 inline constexpr const char* HeaderFields = "HeaderFields";
+/// List every mailbox with one UIDL and one LIST and read new headers pipelined (flag).
+inline constexpr const char* FastListing = "FastListing";
 
 // Mailbox values.
 
@@ -172,6 +174,8 @@ inline constexpr std::int32_t PageLastMailbox = 0;
 inline constexpr const char* StoredSessionInterval = "0";
 /// MaxAttempts when absent; also what the command line uses without a window.
 inline constexpr const char* StoredMaxAttempts = "2";
+/// FastListing when absent.
+inline constexpr bool StoredFastListing = false;
 /// LastMailbox when absent.
 inline constexpr std::int32_t StoredLastMailbox = 0;
 /// LastMailbox written when no mailbox is shown.

@@ -180,7 +180,12 @@ std::vector<std::string> SplitListValue(const std::string& value) {
 }
 
 std::string JoinListValue(const std::vector<std::string>& lines) {
+    // Sized once: a large message's body is joined without the copies of a growing string.
+    std::size_t size = 0;
+    for (const auto& line : lines)
+        size += line.size() + 2;
     std::string value;
+    value.reserve(size);
     for (const auto& line : lines) {
         value += line;
         value += "\r\n";

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <unistd.h>
 
 #include "core/string_helpers.h"
@@ -41,14 +42,20 @@ std::string Read(Pop3Client& pop3, bool multiLine) {
     }
 }
 
-std::string Exchange(Pop3Client& pop3, const std::string& command, bool multiLine = false) {
+// Sends a command; false, with the connection closed and the cause logged, when it failed.
+bool Send(Pop3Client& pop3, const std::string& command) {
     try {
         pop3.connection.SendText(command);
+        return true;
     } catch (const SocketError& error) {
         pop3.connection.Close();
         pop3.context.log.WriteErrorLine(std::string("Pop3: ") + error.what());
-        return {};
+        return false;
     }
+}
+
+std::string Exchange(Pop3Client& pop3, const std::string& command, bool multiLine = false) {
+    if (!Send(pop3, command)) return {};
     return Read(pop3, multiLine);
 }
 
@@ -208,13 +215,16 @@ bool Pop3Open(Pop3Client& pop3, const std::string& userId, const std::string& pa
 }
 
 bool Pop3Top(Pop3Client& pop3, int n) {
+    return Pop3TopReply(pop3, n, Exchange(pop3, "TOP " + std::to_string(n) + " 0\r\n", true));
+}
+
+bool Pop3TopReply(Pop3Client& pop3, int n, const std::string& reply) {
     EngineContext& context = pop3.context;
     SetMessageButtons(context.ui, false);
     context.ui.SetStatusPanel(1, "Connected to " + context.currentMailbox + " (msg " +
                                      std::to_string(n) + " of " +
                                      std::to_string(pop3.messageTotal) + " )");
 
-    const std::string reply = Exchange(pop3, "TOP " + std::to_string(n) + " 0\r\n", true);
     if (!IsOk(reply)) {
         // No header of this message: nothing may be judged on what an earlier TOP left.
         pop3.headerLines.clear();
@@ -240,7 +250,18 @@ bool Pop3Retr(Pop3Client& pop3, int n) {
     SetMessageButtons(context.ui, false);
     context.ui.SetStatusPanel(2, "Retrieving " + std::to_string(n));
 
-    const std::string reply = Exchange(pop3, "RETR " + std::to_string(n) + "\r\n", true);
+    // The message goes straight into its lines: a large one is never held twice.
+    std::vector<std::string> lines;
+    std::string reply;
+    if (Send(pop3, "RETR " + std::to_string(n) + "\r\n")) {
+        try {
+            reply = ReadPop3Lines(pop3.connection, lines);
+        } catch (const SocketError& error) {
+            pop3.connection.Close();
+            pop3.context.log.WriteErrorLine(std::string("Pop3: ") + error.what());
+            lines.clear();
+        }
+    }
     if (!IsOk(reply)) {
         pop3.messageBody.clear();
         context.log.WriteErrorLine("MSG RETR: \r\n" + reply.substr(0, reply.find_first_of("\r\n")));
@@ -249,7 +270,6 @@ bool Pop3Retr(Pop3Client& pop3, int n) {
     }
     context.ui.PumpEvents();
 
-    auto lines = ReplyLines(reply);
     for (auto& line : lines) {
         if (line.compare(0, 2, "..") == 0) line.erase(0, 1);
     }
@@ -316,6 +336,108 @@ bool Pop3List(Pop3Client& pop3, int n) {
     const auto fields = Split(reply, " ");
     pop3.messageSize = fields.count >= 3 ? TextToIntDef(Trim(fields.pieces[2]), 0) : 0;
     return true;
+}
+
+namespace {
+
+// A message number as a listing line gives it: decimal digits only, within 1..total.
+std::optional<int> ListedNumber(const std::string& text, int total) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const int number = std::stoi(text);
+    if (number < 1 || number > total) return std::nullopt;
+    return number;
+}
+
+// Reads a multi-line listing after command. Each line "n value" gives number n its value
+// when valueOf accepts the second field; a number given twice is left to the per-message
+// command, as is every number not given.
+template <typename Value, typename ValueOf>
+bool ReadListing(Pop3Client& pop3, const std::string& command, const std::string& logPrefix,
+                 std::vector<std::optional<Value>>& values, ValueOf valueOf) {
+    const int total = std::max(0, pop3.messageTotal);
+    values.assign(static_cast<std::size_t>(total), std::nullopt);
+    const std::string reply = Exchange(pop3, command, true);
+    if (!IsOk(reply)) {
+        pop3.context.log.WriteErrorLine(logPrefix + reply);
+        return false;
+    }
+    std::vector<bool> seen(static_cast<std::size_t>(total), false);
+    for (const std::string& line : ReplyLines(reply)) {
+        const auto fields = Split(line, " ");
+        if (fields.count < 2) continue;
+        const auto number = ListedNumber(fields.pieces[0], total);
+        if (!number) continue;
+        const auto index = static_cast<std::size_t>(*number - 1);
+        if (seen[index]) {
+            values[index].reset();
+            continue;
+        }
+        seen[index] = true;
+        values[index] = valueOf(fields.pieces[1]);
+    }
+    return true;
+}
+
+} // namespace
+
+bool Pop3Capa(Pop3Client& pop3, bool& pipelining) {
+    pipelining = false;
+    const std::string reply = Exchange(pop3, "CAPA\r\n", true);
+    if (!IsOk(reply)) return false;
+    for (const std::string& line : ReplyLines(reply)) {
+        const auto fields = Split(Trim(line), " ");
+        if (fields.count >= 1 && EqualsNoCase(fields.pieces[0], "PIPELINING")) pipelining = true;
+    }
+    return true;
+}
+
+bool Pop3UidlAll(Pop3Client& pop3, MailboxListing& listing) {
+    return ReadListing(pop3, "UIDL\r\n", "Pop3 UIDL: ", listing.uids,
+                       [](const std::string& field) -> std::optional<std::string> {
+                           std::string uid = Trim(field);
+                           if (uid.empty()) return std::nullopt;
+                           return uid;
+                       });
+}
+
+bool Pop3ListAll(Pop3Client& pop3, MailboxListing& listing) {
+    return ReadListing(pop3, "LIST\r\n", "Pop3 LIST: ", listing.sizes,
+                       [](const std::string& field) -> std::optional<int> {
+                           // A size as LIST n would read it: digits, 0 allowed.
+                           const std::string size = Trim(field);
+                           if (size == "0") return 0;
+                           return ListedNumber(size, std::numeric_limits<int>::max());
+                       });
+}
+
+std::vector<std::string> Pop3TopPipelined(Pop3Client& pop3, const std::vector<int>& numbers,
+                                          std::size_t window) {
+    std::vector<std::string> replies;
+    replies.reserve(numbers.size());
+    std::size_t sent = 0;
+    const std::size_t inFlight = std::max<std::size_t>(1, window);
+    try {
+        while (replies.size() < numbers.size()) {
+            // Commands go out in one send while the window has room, so a burst costs one
+            // round trip and neither side's buffers can fill with unread replies.
+            std::string commands;
+            while (sent < numbers.size() && sent - replies.size() < inFlight) {
+                commands += "TOP " + std::to_string(numbers[sent]) + " 0\r\n";
+                ++sent;
+            }
+            if (!commands.empty()) pop3.connection.SendText(commands);
+            replies.push_back(ReadPipelinedPop3Response(pop3.connection, true));
+            if (!pop3.connection.Active()) break;
+        }
+    } catch (const SocketError& error) {
+        pop3.connection.Close();
+        pop3.context.log.WriteErrorLine(std::string("Pop3: ") + error.what());
+    }
+    replies.resize(numbers.size());
+    return replies;
 }
 
 } // namespace zelm

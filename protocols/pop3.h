@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,5 +80,28 @@ bool Pop3Uidl(Pop3Client& pop3, int n);
 /// LIST n: sets messageSize (0 when the size is not a number; unchanged on a refusal). True
 /// when the server accepted it.
 bool Pop3List(Pop3Client& pop3, int n);
+
+/// What a listing of the whole mailbox gave for each message number (index n - 1); a number
+/// that was not listed, or listed in a malformed or ambiguous line, has no value.
+struct MailboxListing {
+    std::vector<std::optional<std::string>> uids;
+    std::vector<std::optional<int>> sizes;
+};
+
+/// CAPA: true when the server listed its capabilities; pipelining tells whether PIPELINING is
+/// one of them. A refusal is not reported: a server without CAPA is simply an older one.
+bool Pop3Capa(Pop3Client& pop3, bool& pipelining);
+/// UIDL without a number: every message's unique id into listing.uids (messageTotal entries).
+/// False, with one error-log line "Pop3 UIDL: " and the reply, when it was refused.
+bool Pop3UidlAll(Pop3Client& pop3, MailboxListing& listing);
+/// LIST without a number: every message's size into listing.sizes (messageTotal entries).
+/// False, with one error-log line "Pop3 LIST: " and the reply, when it was refused.
+bool Pop3ListAll(Pop3Client& pop3, MailboxListing& listing);
+/// TOP n 0 for each of numbers, sent ahead with at most window commands awaiting their reply;
+/// the replies as read, in order, "" for each one lost with the connection. Nothing is judged.
+std::vector<std::string> Pop3TopPipelined(Pop3Client& pop3, const std::vector<int>& numbers,
+                                          std::size_t window);
+/// What Pop3Top does with the reply once read: judged, headerLines filled, the parser called.
+bool Pop3TopReply(Pop3Client& pop3, int n, const std::string& reply);
 
 } // namespace zelm

@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -159,6 +160,35 @@ private:
     bool m_statusOk = false;
 };
 
+// Finds where the first of several pipelined replies ends: its status line, or with a "+OK"
+// multi-line reply the line holding only a dot. Looks at each byte a bounded number of times.
+class PipelinedEnd {
+public:
+    explicit PipelinedEnd(bool multiLine) : m_multiLine(multiLine) {}
+
+    // The length of the first reply in text, 0 while it is not complete.
+    std::size_t Length(const std::string& text) {
+        if (m_statusEnd == 0) {
+            const auto crlf = text.find("\r\n");
+            if (crlf == std::string::npos) return 0;
+            m_statusEnd = crlf + 2;
+            m_searchFrom = crlf;
+            if (!m_multiLine || text.compare(0, 3, "+OK") != 0) return m_statusEnd;
+        }
+        if (!m_multiLine || text.compare(0, 3, "+OK") != 0) return m_statusEnd;
+        const auto end = text.find("\r\n.\r\n", m_searchFrom);
+        if (end != std::string::npos) return end + 5;
+        // The terminator may begin in the last four bytes.
+        m_searchFrom = std::max(m_searchFrom, text.size() >= 4 ? text.size() - 4 : 0);
+        return 0;
+    }
+
+private:
+    bool m_multiLine;
+    std::size_t m_statusEnd = 0;
+    std::size_t m_searchFrom = 0;
+};
+
 // The reply will not come or cannot be used: the conversation is out of step, so the
 // connection is closed and the failure logged; callers judge the empty reply as failed.
 std::string Abandon(Connection& connection, const std::string& detail) {
@@ -167,39 +197,58 @@ std::string Abandon(Connection& connection, const std::string& detail) {
     return {};
 }
 
-std::string ReadReply(Connection& connection, ReplyKind kind) {
+// The first read of a reply: what is there at once, else what comes within the wait. nullopt
+// when nothing came (after the probe of a silent server, which may give it up).
+std::optional<std::size_t> FirstRead(Connection& connection, char* buffer, std::size_t chunk) {
+    const TransportLimits& limits = connection.Limits();
+    // A reply that is already there is taken at once; only an empty socket is waited on.
+    if (const auto got = connection.TryReceive(buffer, chunk)) {
+        if (*got == 0) Abandon(connection, "");
+        return got;
+    }
+    if (connection.WaitReadable(limits.readableWaitMs)) return std::nullopt;
+    bool timedOut = false;
+    // Whatever the probe returns is discarded; only an empty probe gives the server up.
+    if (connection.Receive(buffer, kProbeBytes, limits.readLimitMs, timedOut) == 0) {
+        Abandon(connection, "");
+    }
+    return 0;
+}
+
+// Reads chunks of a reply until done says it is complete; each chunk goes to take. Returns
+// false when the reply was abandoned (connection closed, failure logged) or never came.
+template <typename Take>
+bool ReadChunks(Connection& connection, std::size_t chunk, Take take) {
     if (!connection.Active()) throw SocketError("The connection is not open");
     const TransportLimits limits = connection.Limits();
     std::array<char, kPop3MultiChunk + 1> buffer{};
     bool timedOut = false;
-
-    if (!connection.WaitReadable(limits.readableWaitMs)) {
-        // Whatever the probe returns is discarded; only an empty probe gives the server up.
-        if (connection.Receive(buffer.data(), kProbeBytes, limits.readLimitMs, timedOut) == 0) {
-            return Abandon(connection, "");
-        }
-        return {};
-    }
-
-    const std::size_t chunk = kind == ReplyKind::Pop3Line    ? kPop3LineChunk
-                              : kind == ReplyKind::Pop3Multi ? kPop3MultiChunk
-                                                             : kSmtpChunk;
-    std::string reply;
-    ReplyEnd end(kind);
+    const std::optional<std::size_t> firstRead = FirstRead(connection, buffer.data(), chunk);
+    if (firstRead && *firstRead == 0) return false;
+    // Bytes of the first read still to be taken (0: read anew).
+    std::size_t first = firstRead.value_or(0);
+    std::size_t total = 0;
     // Data that keeps arriving never lets the reader wait, so the window's events are handled
     // here too while a large reply comes in.
     const auto pumpEvery = std::chrono::milliseconds(std::max(1, limits.sliceMs));
     auto lastPump = SteadyClock::now();
     for (;;) {
-        const auto got = connection.Receive(buffer.data(), chunk, limits.readLimitMs, timedOut);
+        const std::size_t got =
+            first > 0 ? first
+                      : connection.Receive(buffer.data(), chunk, limits.readLimitMs, timedOut);
+        first = 0;
         // A peer that closes or falls silent before the end leaves a partial reply that must
         // not be judged as a good one (a cut-off RETR would pass as a whole message).
-        if (got == 0) return Abandon(connection, "");
-        AppendWithoutNul(reply, buffer.data(), got);
-        if (end.Complete(reply)) return reply;
-        if (reply.size() > limits.maxReplyBytes) {
-            return Abandon(connection, " (reply larger than " +
-                                           std::to_string(limits.maxReplyBytes) + " bytes)");
+        if (got == 0) {
+            Abandon(connection, "");
+            return false;
+        }
+        if (take(buffer.data(), got)) return true;
+        total += got;
+        if (total > limits.maxReplyBytes) {
+            Abandon(connection,
+                    " (reply larger than " + std::to_string(limits.maxReplyBytes) + " bytes)");
+            return false;
         }
         if (SteadyClock::now() - lastPump >= pumpEvery) {
             connection.Context().ui.PumpEvents();
@@ -207,6 +256,38 @@ std::string ReadReply(Connection& connection, ReplyKind kind) {
             if (!connection.Active()) throw SocketError("The connection was closed while reading");
         }
     }
+}
+
+std::string ReadReply(Connection& connection, ReplyKind kind, bool pipelined = false) {
+    const std::size_t chunk = kind == ReplyKind::Pop3Line    ? kPop3LineChunk
+                              : kind == ReplyKind::Pop3Multi ? kPop3MultiChunk
+                                                             : kSmtpChunk;
+    std::string reply;
+    ReplyEnd end(kind);
+    PipelinedEnd pipelinedEnd(kind == ReplyKind::Pop3Multi);
+    const bool complete = ReadChunks(connection, chunk, [&](const char* data, std::size_t size) {
+        AppendWithoutNul(reply, data, size);
+        if (!pipelined) return end.Complete(reply);
+        const std::size_t length = pipelinedEnd.Length(reply);
+        if (length == 0) return false;
+        if (length < reply.size()) connection.PutBack(reply.substr(length));
+        reply.resize(length);
+        return true;
+    });
+    return complete ? reply : std::string();
+}
+
+// Splits one CR LF line the way a stored list is split: a lone CR or LF inside it also ends a
+// line.
+void AddLine(std::vector<std::string>& lines, std::string_view line) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\r' || line[i] == '\n') {
+            lines.emplace_back(line.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    lines.emplace_back(line.substr(start));
 }
 
 } // namespace
@@ -314,6 +395,7 @@ void Connection::Connect() {
 }
 
 void Connection::SendText(const std::string& text) {
+    ++m_sendCalls;
     if (m_fd < 0) throw SocketError("The connection is not open");
     std::size_t done = 0;
     while (done < text.size()) {
@@ -385,6 +467,7 @@ std::optional<std::size_t> Connection::ReceiveSome(char* buffer, std::size_t siz
 
 bool Connection::WaitReadable(int limitMs) {
     if (m_fd < 0) throw SocketError("The connection is not open");
+    if (!m_unread.empty()) return true;
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(0, limitMs));
     for (;;) {
         // A readable socket may carry only TLS housekeeping (a session ticket), and read data
@@ -404,9 +487,28 @@ bool Connection::WaitReadable(int limitMs) {
     }
 }
 
+std::optional<std::size_t> Connection::TryReceive(char* buffer, std::size_t size) {
+    if (m_fd < 0) throw SocketError("The connection is not open");
+    if (!m_unread.empty()) return TakeUnread(buffer, size);
+    short waitFor = POLLIN;
+    return ReceiveSome(buffer, size, waitFor);
+}
+
+void Connection::PutBack(std::string bytes) {
+    m_unread.insert(0, bytes);
+}
+
+std::size_t Connection::TakeUnread(char* buffer, std::size_t size) {
+    const std::size_t count = std::min(size, m_unread.size());
+    std::memcpy(buffer, m_unread.data(), count);
+    m_unread.erase(0, count);
+    return count;
+}
+
 std::size_t Connection::Receive(char* buffer, std::size_t size, int limitMs, bool& timedOut) {
     timedOut = false;
     if (m_fd < 0) throw SocketError("The connection is not open");
+    if (!m_unread.empty()) return TakeUnread(buffer, size);
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(0, limitMs));
     for (;;) {
         short waitFor = POLLIN;
@@ -488,11 +590,55 @@ void Connection::Close() {
     ::shutdown(m_fd, SHUT_RDWR);
     ::close(m_fd);
     m_fd = -1;
+    m_unread.clear();
     if (m_closeHandler) m_closeHandler();
 }
 
 std::string ReadPop3Response(Connection& pop3, bool multiLine) {
     return ReadReply(pop3, multiLine ? ReplyKind::Pop3Multi : ReplyKind::Pop3Line);
+}
+
+std::string ReadPipelinedPop3Response(Connection& pop3, bool multiLine) {
+    return ReadReply(pop3, multiLine ? ReplyKind::Pop3Multi : ReplyKind::Pop3Line, true);
+}
+
+std::string ReadPop3Lines(Connection& pop3, std::vector<std::string>& lines) {
+    lines.clear();
+    std::string status;
+    bool haveStatus = false;
+    // The bytes of the line not yet ended; never more than one line and one chunk.
+    std::string pending;
+    const bool complete =
+        ReadChunks(pop3, kPop3MultiChunk, [&](const char* data, std::size_t size) {
+            const std::size_t scanFrom = pending.empty() ? 0 : pending.size() - 1;
+            AppendWithoutNul(pending, data, size);
+            std::size_t start = 0;
+            for (auto crlf = pending.find("\r\n", scanFrom); crlf != std::string::npos;
+                 crlf = pending.find("\r\n", start)) {
+                const std::string_view line(pending.data() + start, crlf - start);
+                start = crlf + 2;
+                if (!haveStatus) {
+                    haveStatus = true;
+                    status.assign(line);
+                    status += "\r\n";
+                    // An error reply is one line (RFC 1939).
+                    if (status.compare(0, 3, "+OK") != 0) return true;
+                    continue;
+                }
+                if (line == ".") {
+                    // Whatever follows the terminator belongs to no command of ours.
+                    return true;
+                }
+                AddLine(lines, line);
+            }
+            pending.erase(0, start);
+            return false;
+        });
+    if (!complete) {
+        lines.clear();
+        return {};
+    }
+    return status;
 }
 
 std::string ReadSmtpReply(Connection& smtp) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/types.h>
+#include <vector>
 
 #include "core/engine_context.h"
 #include "core/zelm_error.h"
@@ -86,6 +87,8 @@ public:
     bool Encrypted() const { return m_tls != nullptr; }
     /// The connected server is on this machine's loopback (127.0.0.0/8 or ::1).
     bool PeerIsLoopback() const;
+    /// How many times SendText was called, whatever came of it.
+    std::size_t SendCalls() const { return m_sendCalls; }
     /// Sends the whole text; throws SocketError (also after sendLimitMs without progress), the
     /// connection then closed.
     void SendText(const std::string& text);
@@ -102,6 +105,11 @@ public:
     /// peer closed or nothing came in time (timedOut tells which); throws SocketError, the
     /// connection then closed, when the read fails.
     std::size_t Receive(char* buffer, std::size_t size, int limitMs, bool& timedOut);
+    /// Reads up to size bytes that are there now, without waiting: the count (0 when the peer
+    /// closed), nullopt when nothing has arrived yet. Throws SocketError as Receive does.
+    std::optional<std::size_t> TryReceive(char* buffer, std::size_t size);
+    /// Bytes read past the end of a reply (pipelined replies): the next read takes them first.
+    void PutBack(std::string bytes);
 
     /// The waiting limits (tests shorten them).
     TransportLimits& Limits() { return m_limits; }
@@ -122,6 +130,8 @@ private:
     std::optional<std::size_t> ReceiveSome(char* buffer, std::size_t size, short& waitFor);
     // Closes the connection after TLS failed and throws SocketError with what and the cause.
     [[noreturn]] void FailTls(const char* what);
+    // Moves up to size bytes of m_unread into buffer.
+    std::size_t TakeUnread(char* buffer, std::size_t size);
 
     EngineContext& m_context;
     std::string m_failureLine;
@@ -129,9 +139,12 @@ private:
     std::string m_address;
     int m_port;
     int m_fd = -1;
+    std::size_t m_sendCalls = 0;
     TransportLimits m_limits;
     SocketCalls m_calls;
     std::function<void()> m_closeHandler;
+    // Bytes already received that belong to the next reply; dropped by Close.
+    std::string m_unread;
     // Made at the first StartTls and kept, so the trust store is read once per connection.
     std::unique_ptr<TlsContext> m_tlsContext;
     std::unique_ptr<TlsChannel> m_tls;
@@ -142,6 +155,14 @@ private:
 /// before its end or outgrows the limit closes the connection, writes the failure line and
 /// reads as "". Throws SocketError when a read fails.
 std::string ReadPop3Response(Connection& pop3, bool multiLine);
+/// Reads exactly one POP3 reply while more may follow it (pipelined commands): the same rules,
+/// but the bytes after this reply's end stay on the connection for the next read.
+std::string ReadPipelinedPop3Response(Connection& pop3, bool multiLine);
+/// Reads a multi-line POP3 reply straight into lines, so a large message is never held twice:
+/// the status line (with its CR LF) is returned, the lines after it up to the terminating "."
+/// go to lines as sent (a lone CR or LF also ends a line). The same failure rules: "" and no
+/// lines when the reply never comes or stops before its end.
+std::string ReadPop3Lines(Connection& pop3, std::vector<std::string>& lines);
 /// Reads one SMTP reply, continuation lines ("250-") included, with the same failure rules.
 std::string ReadSmtpReply(Connection& smtp);
 

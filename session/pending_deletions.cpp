@@ -20,6 +20,11 @@ bool PendingDeletions::TakeLeftOver(const std::string& id) {
     return true;
 }
 
+bool PendingDeletions::IsLeftOver(const std::string& id) const {
+    const auto found = m_entries.find(id);
+    return found != m_entries.end() && found->second.leftOver;
+}
+
 void PendingDeletions::Decided(const std::string& id) {
     Find(id).seen = true;
 }

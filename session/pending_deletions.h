@@ -20,6 +20,8 @@ public:
 
     /// An earlier session decided to delete the message with this id; marks it as seen.
     bool TakeLeftOver(const std::string& id);
+    /// The id is a deletion left over from an earlier session (nothing is marked).
+    bool IsLeftOver(const std::string& id) const;
     /// This session decided to delete the message with this id.
     void Decided(const std::string& id);
     /// The server accepted the DELE for the message with this id.

@@ -15,6 +15,7 @@
 #include "protocols/pop3.h"
 #include "protocols/smtp.h"
 #include "session/actions.h"
+#include "session/fast_listing.h"
 #include "session/filter_evaluation.h"
 #include "session/screening.h"
 #include "session/test_run.h"
@@ -136,12 +137,35 @@ void StartMessage(ProcessingSession& session, int number) {
     if (session.testRun) session.testRun->BeginMessage(number);
 }
 
-// P10: the filters named in "Operation", read again for every message, in stored order. The
-// mailbox's key stays open for the mailbox, so a message costs one read, not a path walk.
-void ApplyFilters(ProcessingSession& session, ConfigStore& mailboxKey) {
+// The mailbox's filter order as stored. Read again only when the store has changed since the
+// last read: an edit made in the window during the session reaches the next message, while
+// a mailbox of thousands of messages does not pay a store read for each.
+class FilterOrder {
+public:
+    FilterOrder(SettingsDb& db, ConfigStore& mailboxKey) : m_db(db), m_key(mailboxKey) {}
+
+    const std::string& Names() {
+        const std::int64_t changes = m_db.ChangeCount();
+        if (!m_read || changes != m_changes) {
+            m_names = m_key.HasOpenKey() ? m_key.ReadString(schema::Operation) : std::string();
+            m_changes = changes;
+            m_read = true;
+        }
+        return m_names;
+    }
+
+private:
+    SettingsDb& m_db;
+    ConfigStore& m_key;
+    std::string m_names;
+    std::int64_t m_changes = 0;
+    bool m_read = false;
+};
+
+// P10: the filters named in "Operation", in stored order.
+void ApplyFilters(ProcessingSession& session, FilterOrder& filterOrder) {
     EngineContext& context = session.context;
-    const std::string operation =
-        mailboxKey.HasOpenKey() ? mailboxKey.ReadString(schema::Operation) : std::string();
+    const std::string operation = filterOrder.Names();
     const HeaderSummary& summary = session.Message().headerSummary;
     const FilterMessage message{summary.fields, summary.values, session.pop3.messageSize};
     const auto filterNames = SplitListValue(operation);
@@ -197,13 +221,33 @@ void DeleteLeftOver(ProcessingSession& session, int number) {
     }
 }
 
+// Whether message n will need its header read, as far as the listing tells ahead of its turn.
+bool WillNeedHeader(const ProcessingSession& session, const FastListing& listing, int n) {
+    const auto uid = listing.Uid(n);
+    const auto size = listing.Size(n);
+    if (!uid || !size) return false;
+    if (session.cache.Contains(*uid) || session.deletions.IsLeftOver(*uid)) return false;
+    return !(session.settings.limitMessageSizeEnabled && *size > session.settings.limitSize);
+}
+
+// P7: TOP n 0, or its reply read ahead by the fast listing.
+bool ReadHeader(ProcessingSession& session, FastListing& listing, int number) {
+    const auto reply = listing.HeaderReply(
+        session.pop3, number, [&](int next) { return WillNeedHeader(session, listing, next); });
+    return reply ? Pop3TopReply(session.pop3, number, *reply) : Pop3Top(session.pop3, number);
+}
+
 // P1 to P11 for message n. False when the message loop has to end (abort requested, or the
 // connection is gone). idSeen tells whether the server gave the message's unique id.
-bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int number, bool& idSeen) {
+bool ProcessMessage(ProcessingSession& session, FilterOrder& filterOrder, FastListing& listing,
+                    int number, bool& idSeen) {
     EngineContext& context = session.context;
     Pop3Client& pop3 = session.pop3;
     idSeen = false;
     if (!pop3.connection.Active()) {
+        // Where the per-message dialogue learns of the loss from this message's UIDL, the
+        // message counts as begun there too.
+        if (listing.LossUnnoticed(pop3.connection)) StartMessage(session, number);
         return ConnectionLost(session, number);
     }
 
@@ -213,7 +257,11 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
                               AbortButtonColour::Red, true);
     // P2, P3
     StartMessage(session, number);
-    Pop3Uidl(pop3, number);
+    if (const auto listed = listing.Uid(number)) {
+        pop3.messageUid = *listed;
+    } else {
+        Pop3Uidl(pop3, number);
+    }
     if (!pop3.connection.Active()) {
         return ConnectionLost(session, number);
     }
@@ -229,7 +277,9 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
         DeleteLeftOver(session, number);
     } else if (uniqueId.empty() || !session.cache.Contains(uniqueId)) { // P4
         ++session.counters.newCount;                                    // P5
-        if (!Pop3List(pop3, number)) {
+        const auto listedSize = listing.Size(number);
+        if (listedSize) pop3.messageSize = *listedSize;
+        if (!listedSize && !Pop3List(pop3, number)) {
             if (!pop3.connection.Active()) {
                 return ConnectionLost(session, number);
             }
@@ -243,7 +293,7 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
             NoteFate(session, MessageFate::TooBig);
             context.log.WriteSessionLine(" Msg: exceeds size limit (" +
                                          std::to_string(pop3.messageSize) + " bytes)");
-        } else if (!Pop3Top(pop3, number)) { // P7
+        } else if (!ReadHeader(session, listing, number)) { // P7
             if (!pop3.connection.Active()) {
                 return ConnectionLost(session, number);
             }
@@ -265,7 +315,7 @@ bool ProcessMessage(ProcessingSession& session, ConfigStore& mailboxKey, int num
                 break;
             case ScreenResult::Neither:
                 NoteFate(session, MessageFate::Filtered);
-                ApplyFilters(session, mailboxKey); // P10
+                ApplyFilters(session, filterOrder); // P10
                 break;
             }
         }
@@ -329,6 +379,9 @@ bool ProcessMailbox(ProcessingSession& session) {
     }
     ConfigStore mailboxKey(context.settings);
     mailboxKey.OpenKey(MailboxKeyPath(context.currentMailbox), false);
+    FilterOrder filterOrder(context.settings, mailboxKey);
+    FastListing listing;
+    if (FastListing::Enabled(context.settings)) listing.Start(pop3);
     const int total = pop3.messageTotal;
     // A total of 0 may also be a STAT that failed: it proves nothing about the ids.
     bool everyIdSeen = total > 0;
@@ -336,7 +389,7 @@ bool ProcessMailbox(ProcessingSession& session) {
     const int last = run && run->options.limit > 0 ? std::min(total, run->options.limit) : total;
     for (int number = 1; number <= last; ++number) {
         bool idSeen = false;
-        const bool goOn = ProcessMessage(session, mailboxKey, number, idSeen);
+        const bool goOn = ProcessMessage(session, filterOrder, listing, number, idSeen);
         everyIdSeen = everyIdSeen && idSeen && (goOn || number == total);
         if (!goOn) {
             if (run && number < total) {

@@ -37,7 +37,8 @@ OptionsPage::OptionsPage(WindowContext& context, QWidget* parent)
       m_edtMaxAttempts(NumberField("edtMaxAttempts", schema::PageMaxAttempts, this)),
       m_chkTimerON(Box("chkTimerON", tr("&Timer ON at startup"), this)),
       m_chkMinimized(Box("chkMinimized", tr("Start &minimized"), this)),
-      m_chkLaunch(Box("chkLaunch", tr("&Launch at login"), this)) {
+      m_chkLaunch(Box("chkLaunch", tr("&Launch at login"), this)),
+      m_chkFastListing(Box("chkFastListing", tr("&Fast listing"), this)) {
     setObjectName("tabOptions");
     m_edtMaxAttempts->setToolTip(tr("0 = no maximum"));
 
@@ -49,6 +50,10 @@ OptionsPage::OptionsPage(WindowContext& context, QWidget* parent)
     auto* attemptsLabel = new QLabel(tr("Maximum &delivery attempts"), sessions);
     attemptsLabel->setBuddy(m_edtMaxAttempts);
     fields->addRow(attemptsLabel, m_edtMaxAttempts);
+    m_chkFastListing->setToolTip(
+        tr("List each mailbox in one command and read new headers together: far fewer round "
+           "trips on a slow network, the same results"));
+    fields->addRow(m_chkFastListing);
 
     auto* startup = new QGroupBox(tr("Start-up"), this);
     auto* boxes = new QVBoxLayout(startup);
@@ -69,6 +74,7 @@ OptionsPage::OptionsPage(WindowContext& context, QWidget* parent)
     connect(m_chkTimerON, &QCheckBox::toggled, this, &OptionsPage::chkTimerONClick);
     connect(m_chkMinimized, &QCheckBox::toggled, this, &OptionsPage::chkMinimizedClick);
     connect(m_chkLaunch, &QCheckBox::toggled, this, &OptionsPage::chkLaunchClick);
+    connect(m_chkFastListing, &QCheckBox::toggled, this, &OptionsPage::chkFastListingClick);
 }
 
 void OptionsPage::LoadStoredOptions(ConfigStore& root) {
@@ -78,6 +84,8 @@ void OptionsPage::LoadStoredOptions(ConfigStore& root) {
     // A stored true checks the box, whose handler enters the program in the start-up list
     // again with its current path.
     if (root.ValueExists(schema::Launch)) m_chkLaunch->setChecked(root.ReadBool(schema::Launch));
+    if (root.ValueExists(schema::FastListing))
+        m_chkFastListing->setChecked(root.ReadBool(schema::FastListing));
     m_edtProcInterval->setText(
         root.ValueExists(schema::SessionInterval)
             ? QString::fromStdString(root.ReadString(schema::SessionInterval))
@@ -141,6 +149,13 @@ void OptionsPage::chkLaunchClick() {
     std::string home = m_context.engine.programDir;
     if (home.size() > 1 && home.back() == '/') home.pop_back();
     SetRunAtStartup(StartupEntryName, {m_context.programPath, "--home", home}, launch);
+}
+
+void OptionsPage::chkFastListingClick() {
+    ShowingErrors(m_context.dialogs, [this] {
+        WriteRegBool(m_context.Settings(), SettingsRoot, schema::FastListing,
+                     m_chkFastListing->isChecked());
+    });
 }
 
 } // namespace zelm

@@ -12,14 +12,14 @@ namespace zelm {
 
 class ConfigStore;
 
-/// The Options page: the session interval, the maximum delivery attempts and the three
-/// start-up options. Every control is stored the moment it changes or is left.
+/// The Options page: the session interval, the maximum delivery attempts, the fast listing and
+/// the three start-up options. Every control is stored the moment it changes or is left.
 class OptionsPage : public QWidget {
     Q_OBJECT
 public:
     explicit OptionsPage(WindowContext& context, QWidget* parent = nullptr);
 
-    /// Start-up: the three boxes and the two fields from the stored options (open key root);
+    /// Start-up: the four boxes and the two fields from the stored options (open key root);
     /// each box or field whose shown value changes stores itself again. Throws ZelmError when
     /// a value has the wrong type or the store fails.
     void LoadStoredOptions(ConfigStore& root);
@@ -43,6 +43,7 @@ private slots:
     void chkTimerONClick();
     void chkMinimizedClick();
     void chkLaunchClick();
+    void chkFastListingClick();
 
 private:
     WindowContext& m_context;
@@ -51,6 +52,7 @@ private:
     QCheckBox* m_chkTimerON;
     QCheckBox* m_chkMinimized;
     QCheckBox* m_chkLaunch;
+    QCheckBox* m_chkFastListing;
 };
 
 } // namespace zelm

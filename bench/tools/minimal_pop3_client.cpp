@@ -2,6 +2,8 @@
 // the way a session does, with nothing else around it (no logs, no cache, no settings).
 //   minimal_pop3_client PORT USER PASSWORD new [tls]     UIDL n, LIST n, TOP n 0 for every message
 //   minimal_pop3_client PORT USER PASSWORD cached [tls]  UIDL n for every message
+//   minimal_pop3_client PORT USER PASSWORD pipelined     one UIDL and one LIST, then TOP n 0 for
+//                                                        every message, 32 commands in flight
 // Connects to 127.0.0.1 (with tls: TLS from the first byte, blocking OpenSSL, the certificate
 // not checked), logs in, STAT, walks the messages, QUIT. Exit status 0 on success.
 #include <arpa/inet.h>
@@ -75,10 +77,12 @@ std::string Command(const std::string& line, bool multiLine) {
 
 int main(int argc, char** argv) {
     if (argc != 5 && !(argc == 6 && std::string(argv[5]) == "tls")) {
-        std::fprintf(stderr, "usage: minimal_pop3_client PORT USER PASSWORD new|cached [tls]\n");
+        std::fprintf(stderr,
+                     "usage: minimal_pop3_client PORT USER PASSWORD new|cached|pipelined [tls]\n");
         return 2;
     }
     const bool newMessages = std::string(argv[4]) == "new";
+    const bool pipelined = std::string(argv[4]) == "pipelined";
 
     g_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -103,7 +107,23 @@ int main(int argc, char** argv) {
     const std::string stat = Command("STAT \r\n", false);
     const int total = std::atoi(stat.c_str() + 4);
 
-    for (int n = 1; n <= total; ++n) {
+    if (pipelined) {
+        Command("UIDL\r\n", true);
+        Command("LIST\r\n", true);
+        constexpr int kWindow = 32;
+        int sent = 0;
+        for (int n = 1; n <= total; ++n) {
+            std::string burst;
+            while (sent < total && sent - (n - 1) < kWindow) {
+                ++sent;
+                burst += "TOP " + std::to_string(sent) + " 0\r\n";
+            }
+            if (!burst.empty()) Send(burst);
+            if (Read("\r\n").compare(0, 3, "+OK") != 0) Fail("TOP refused");
+            Read("\r\n.\r\n");
+        }
+    }
+    for (int n = 1; n <= total && !pipelined; ++n) {
         const std::string number = std::to_string(n);
         Command("UIDL " + number + "\r\n", false);
         if (newMessages) {

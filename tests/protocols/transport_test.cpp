@@ -395,3 +395,57 @@ TEST_F(TransportTest, ConnectFailuresAreSocketErrors) {
 
 } // namespace
 } // namespace zelm
+
+namespace zelm {
+namespace {
+
+class PipelinedReadTest : public TransportTest {};
+
+// Several replies in flight: each read takes exactly one, wherever the pieces break.
+TEST_F(PipelinedReadTest, EachReadTakesOneReplyWhateverTheSegments) {
+    const std::string one = "+OK\r\nSubject: a\r\n\r\n.\r\n";
+    const std::string refused = "-ERR no such message\r\n";
+    const std::string two = "+OK\r\n..dotted\r\nx\r\n.\r\n";
+    const std::vector<std::vector<std::string>> cuts = {
+        {one + refused + two},
+        // Inside the terminator, right after a status line, and byte by byte at the joins.
+        {one.substr(0, one.size() - 3), one.substr(one.size() - 3) + refused.substr(0, 4),
+         refused.substr(4) + "+", two.substr(1)},
+    };
+    for (const auto& segments : cuts) {
+        FakeServer server({script::SendSegments(segments, 20), script::Silent(300)});
+        ConnectTo(server);
+        EXPECT_EQ(ReadPipelinedPop3Response(pop3, true), one);
+        EXPECT_EQ(ReadPipelinedPop3Response(pop3, true), refused);
+        EXPECT_EQ(ReadPipelinedPop3Response(pop3, true), two);
+        pop3.Close();
+    }
+}
+
+TEST_F(PipelinedReadTest, LinesAreReadAsTheyComeAndACutReplyGivesNone) {
+    {
+        FakeServer server(
+            {script::SendSegments(
+                 {"+OK 12 octets\r\nSubj", "ect: a\r\n\r\nbo\rdy\r", "\n..x\r\n.", "\r\n"}, 20),
+             script::Silent(300)});
+        ConnectTo(server);
+        std::vector<std::string> lines;
+        EXPECT_EQ(ReadPop3Lines(pop3, lines), "+OK 12 octets\r\n");
+        // A lone CR ends a line as in a stored list; the dot-stuffing is left to the caller.
+        EXPECT_EQ(lines, (std::vector<std::string>{"Subject: a", "", "bo", "dy", "..x"}));
+        EXPECT_TRUE(pop3.Active());
+        pop3.Close();
+    }
+    {
+        FakeServer server({script::Send("+OK\r\nSubject: a\r\n"), script::Close()});
+        ConnectTo(server);
+        std::vector<std::string> lines;
+        EXPECT_EQ(ReadPop3Lines(pop3, lines), "");
+        EXPECT_TRUE(lines.empty());
+        EXPECT_FALSE(pop3.Active());
+        EXPECT_EQ(ErrorTexts(), std::vector<std::string>{kPop3Failure});
+    }
+}
+
+} // namespace
+} // namespace zelm

@@ -190,6 +190,30 @@ TEST_F(SessionDriverTest, EveryMatchingFilterIsCounted) {
     EXPECT_TRUE(Logged("Summary(home): Tot:1 New:1 Big:0 Acc:0 Rej:0 Flt:3"));
 }
 
+TEST_F(SessionDriverTest, FilterOrderChangedDuringTheSessionReachesTheNextMessage) {
+    ShortLimits();
+    FakeServer server(Join({Login("u", 2),
+                            WholeMessage(1, "a", "one"),
+                            WholeMessage(2, "b", "two"),
+                            {script::Expect("QUIT\r\n"), script::Send("+OK\r\n")}}));
+    AddMailbox("home", "u", server.Port());
+    WriteRegString(t.db, FilterKeyPath("home", "any"), schema::Rules,
+                   "      From contains `f@example.com`\r\n");
+    // The user adds the filter to the order while message 1 is being finished.
+    bool added = false;
+    t.ui.onPump = [&] {
+        if (!added && Logged(" Msg: f@example.com(one)")) {
+            Set("home", schema::Operation, "any\r\n");
+            added = true;
+        }
+    };
+
+    ASSERT_EQ(RunSession(session), SessionOutcome::Ran);
+
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+    EXPECT_TRUE(Logged("Summary(home): Tot:2 New:2 Big:0 Acc:0 Rej:0 Flt:1"));
+}
+
 TEST_F(SessionDriverTest, AbortButtonCaptionAlternatesEveryTenMessages) {
     const RealMailbox user("u19");
     user.Clear();

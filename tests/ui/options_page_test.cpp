@@ -97,11 +97,16 @@ TEST_F(OptionsPage, MaxAttemptsIsStoredAsTypedWhenLeft) {
     EXPECT_EQ(App().Context().ui.MaxAttemptsText(), "7x");
 }
 
-TEST_F(OptionsPage, TheStartUpBoxesAreStoredWhenClicked) {
+TEST_F(OptionsPage, TheBoxesAreStoredWhenClicked) {
     Start();
-    for (const char* box : {"chkTimerON", "chkMinimized"}) {
+    const struct {
+        const char* box;
+        const char* value;
+    } boxes[] = {{"chkTimerON", "TimerON"},
+                 {"chkMinimized", "Minimized"},
+                 {"chkFastListing", "FastListing"}};
+    for (const auto& [box, value] : boxes) {
         SCOPED_TRACE(box);
-        const char* value = box[3] == 'T' ? "TimerON" : "Minimized";
         Click(box);
         EXPECT_EQ(StoredInteger(value), 1);
         Click(box);

@@ -16,7 +16,7 @@ TEST_F(StartUp, AFirstRunShowsThePageDefaultsAndTheExitStoresThePosition) {
     Start();
     EXPECT_EQ(Find<QLineEdit>("edtProcInterval")->text(), "60");
     EXPECT_EQ(Find<QLineEdit>("edtMaxAttempts")->text(), "0");
-    for (const char* box : {"chkTimerON", "chkMinimized", "chkLaunch"})
+    for (const char* box : {"chkTimerON", "chkMinimized", "chkLaunch", "chkFastListing"})
         EXPECT_FALSE(Find<QCheckBox>(box)->isChecked()) << box;
     EXPECT_FALSE(Window().TimerOn());
     EXPECT_EQ(Find<QComboBox>("cmbMailbox")->count(), 0);
@@ -44,7 +44,9 @@ TEST_F(StartUp, StoredOptionsAreShown) {
     StoreString("MaxAttempts", "5");
     StoreInteger("Minimized", 0);
     StoreInteger("TimerON", 1);
+    StoreInteger("FastListing", 1);
     Start();
+    EXPECT_TRUE(Find<QCheckBox>("chkFastListing")->isChecked());
     EXPECT_EQ(Find<QLineEdit>("edtProcInterval")->text(), "90");
     EXPECT_EQ(Find<QLineEdit>("edtMaxAttempts")->text(), "5");
     EXPECT_TRUE(Find<QCheckBox>("chkTimerON")->isChecked());
