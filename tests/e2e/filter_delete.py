@@ -8,7 +8,7 @@ import tempfile
 
 import atspi
 
-USER = "u35"
+USER = "u41"
 
 home = tempfile.mkdtemp(prefix="zelm-e2e-")
 maildir = atspi.dovecot_messages(

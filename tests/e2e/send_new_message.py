@@ -10,7 +10,7 @@ import tempfile
 
 import atspi
 
-USER = "u39"
+USER = "u42"
 SUBJECT = "order 4711 for the dialog test"
 
 home = tempfile.mkdtemp(prefix="zelm-e2e-")

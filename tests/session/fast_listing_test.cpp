@@ -11,7 +11,7 @@
 // The fast listing must change only how ids, sizes and headers are fetched: every case runs
 // the same mailbox once with the per-message dialogue and once with the option, and the two
 // session logs and data files must be equal. Fake servers (no PIPELINING, refusals, broken
-// listings, a close in the middle of a burst) and the real Dovecot (user u24, which lists
+// listings, a close in the middle of a burst) and the real Dovecot (user u44, which lists
 // PIPELINING).
 namespace zelm {
 namespace {
@@ -230,7 +230,7 @@ TEST_F(FastListingTest, CloseInTheMiddleOfABurstKeepsTheHeadersReadBeforeIt) {
 }
 
 TEST_F(FastListingTest, DovecotGivesTheSameSessionsAsThePerMessageDialogue) {
-    const RealMailbox user("u24");
+    const RealMailbox user("u44");
     user.Clear();
     user.Drop(test::Message("first"));
     user.Drop(test::Message("too big", std::string(3000, 'x') + "\r\n"));

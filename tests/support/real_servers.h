@@ -36,7 +36,7 @@ inline constexpr const char* kRealSmtpPassword = "smtppw";
 /// parallel.
 class RealMailbox {
 public:
-    /// user is "u01" to "u40".
+    /// user is "u01" to "u50".
     explicit RealMailbox(std::string user);
 
     /// The user name to log in with.

@@ -1,6 +1,6 @@
 # Real POP3 (Dovecot) and SMTP (aiosmtpd) servers on loopback for the tests; sourced by
 # scripts/test and scripts/bench. Ports are picked at run time.
-#   ZELM_TEST_POP3_PORT   Dovecot's POP3 port (STLS offered); users u01..u40, password "pw"
+#   ZELM_TEST_POP3_PORT   Dovecot's POP3 port (STLS offered); users u01..u50, password "pw"
 #   ZELM_TEST_POP3S_PORT  Dovecot's POP3 port with TLS from the first byte
 #   ZELM_TEST_MAILROOT    user uNN's maildir is $ZELM_TEST_MAILROOT/uNN/Maildir (owned by nobody)
 #   ZELM_TEST_SMTP_PORT   the SMTP sink's port (plain, no AUTH)
@@ -57,7 +57,7 @@ start_test_servers() {
   mkdir -p "$dov/base" "$dov/state" "$ZELM_TEST_MAILROOT"
   local i user
   : >"$dov/passwd"
-  for i in $(seq -w 1 40); do
+  for i in $(seq -w 1 50); do
     user=u$i
     mkdir -p "$ZELM_TEST_MAILROOT/$user/Maildir/new" "$ZELM_TEST_MAILROOT/$user/Maildir/cur" \
       "$ZELM_TEST_MAILROOT/$user/Maildir/tmp"
