@@ -56,7 +56,7 @@ ListsPage::ListsPage(WindowContext& context, QWidget* parent)
     m_memoAccept = AddList("memoAccept", tr("Accept List"), &ListsPage::memoAcceptExit);
     auto* acceptLayout = new QVBoxLayout(accept);
     acceptLayout->addWidget(m_chkEnableAccept);
-    acceptLayout->addWidget(m_memoAccept);
+    acceptLayout->addWidget(m_memoAccept, 1);
 
     auto* reject = new QGroupBox(tr("Reject List"), this);
     m_chkEnableReject =
@@ -92,7 +92,7 @@ ListsPage::ListsPage(WindowContext& context, QWidget* parent)
     responses->setColumnStretch(1, 1);
     auto* rejectLayout = new QVBoxLayout(reject);
     rejectLayout->addWidget(m_chkEnableReject);
-    rejectLayout->addWidget(m_memoReject);
+    rejectLayout->addWidget(m_memoReject, 1);
     rejectLayout->addLayout(responses);
 
     auto* layout = new QHBoxLayout(this);
@@ -121,8 +121,9 @@ QPlainTextEdit* ListsPage::AddList(const char* name, const QString& accessibleNa
     memo->setToolTip(tr("One address or part of an address per line"));
     memo->setLineWrapMode(QPlainTextEdit::NoWrap);
     memo->setTabChangesFocus(true);
-    const int rows = 12;
-    memo->setFixedHeight(memo->fontMetrics().lineSpacing() * rows + 2 * memo->frameWidth() + 8);
+    // The lists take the page's height; this many lines at least.
+    const int rows = 8;
+    memo->setMinimumHeight(memo->fontMetrics().lineSpacing() * rows + 2 * memo->frameWidth() + 8);
     OnFieldExit(memo, [this, exit] { (this->*exit)(); });
     return memo;
 }

@@ -200,7 +200,8 @@ QWidget* MailboxesPage::BuildOperationGroup() {
     m_lstOperation = new QListWidget(group);
     m_lstOperation->setObjectName("lstOperation");
     m_lstOperation->setAccessibleName(tr("Filters to apply"));
-    m_lstOperation->setMaximumHeight(m_lstOperation->fontMetrics().lineSpacing() * 10 +
+    // The list takes the group's height; this many lines at least.
+    m_lstOperation->setMinimumHeight(m_lstOperation->fontMetrics().lineSpacing() * 8 +
                                      2 * m_lstOperation->frameWidth() + 4);
 
     auto* buttons = new QHBoxLayout;
@@ -222,7 +223,7 @@ QWidget* MailboxesPage::BuildOperationGroup() {
     auto* layout = new QVBoxLayout(group);
     layout->addWidget(m_cmbOperation);
     layout->addLayout(buttons);
-    layout->addWidget(m_lstOperation);
+    layout->addWidget(m_lstOperation, 1);
     layout->addLayout(moves);
     return group;
 }
