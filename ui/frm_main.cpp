@@ -323,8 +323,8 @@ void TfrmMain::ApplyIntervalToTimer() {
 }
 
 void TfrmMain::butStartClick() {
-    // A field still being edited is left first (its shortcut does not move the focus), so the
-    // session uses what it shows.
+    // A field still being edited is left first (a press through the accessibility interface
+    // moves no focus), so the session uses what it shows.
     if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
     RunSessionFromWindow();
 }

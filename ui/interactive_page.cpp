@@ -213,9 +213,7 @@ void InteractivePage::butConnectClick() {
         pop3.security == ConnectionSecurity::Tls ? schema::SessionTlsPort : schema::SessionPort));
     {
         const BusyScope busy(*this);
-        ShowingErrors(m_context.dialogs, [&] {
-            Pop3Open(pop3, shown.userId.toStdString(), shown.password.toStdString());
-        });
+        ShowingErrors(m_context.dialogs, [&] { Pop3Open(pop3, shown.userId, shown.password); });
     }
 
     if (!pop3.connection.Active()) {

@@ -149,13 +149,17 @@ void ListsPage::UpdateVisibility() {
 
 void ListsPage::tabListsShow() {
     const std::string mailbox = SelectedMailbox();
+    m_acceptLines.clear();
+    m_rejectLines.clear();
     m_memoAccept->clear();
     m_memoReject->clear();
     if (mailbox.empty()) return;
     ShowingErrors(m_context.dialogs, [&] {
         const std::string path = DataFilePath(m_context.engine.programDir, mailbox);
-        m_memoAccept->setPlainText(ListText(ReadSectionLines(path, kSectionAcceptList)));
-        m_memoReject->setPlainText(ListText(ReadSectionLines(path, kSectionRejectList)));
+        m_acceptLines = ReadSectionLines(path, kSectionAcceptList);
+        m_memoAccept->setPlainText(ListText(m_acceptLines));
+        m_rejectLines = ReadSectionLines(path, kSectionRejectList);
+        m_memoReject->setPlainText(ListText(m_rejectLines));
     });
 }
 
@@ -170,15 +174,19 @@ void ListsPage::ShowLoadedSwitch(const QString& valueName, bool checked) {
     if (box != nullptr) box->setChecked(checked);
 }
 
-void ListsPage::ShowLoadedForwardAddress(const QString& address) {
-    m_edtForward->setText(address);
+void ListsPage::ShowLoadedForwardAddress(const std::string& address) {
+    m_forwardAddress = address;
+    m_edtForward->setText(QString::fromStdString(address));
 }
 
 void ListsPage::ClearPage() {
     for (QCheckBox* box :
          {m_chkEnableAccept, m_chkEnableReject, m_chkForward, m_chkBounce, m_chkDelete})
         box->setChecked(true);
+    m_forwardAddress.clear();
     m_edtForward->clear();
+    m_acceptLines.clear();
+    m_rejectLines.clear();
     m_memoAccept->clear();
     m_memoReject->clear();
 }
@@ -220,26 +228,35 @@ void ListsPage::edtForwardChange() {
     const std::string mailbox = SelectedMailbox();
     if (mailbox.empty()) return;
     ShowingErrors(m_context.dialogs, [&] {
+        // As stored while it shows the stored address: one that is not UTF-8 stays as it was.
+        const QString shown = m_edtForward->text();
+        if (shown != QString::fromStdString(m_forwardAddress))
+            m_forwardAddress = shown.toStdString();
         WriteRegString(m_context.Settings(), MailboxKeyPath(mailbox), schema::ForwardAddress,
-                       m_edtForward->text().toStdString());
+                       m_forwardAddress);
     });
 }
 
-void ListsPage::StoreList(QPlainTextEdit* memo, std::string_view section) {
+void ListsPage::StoreList(QPlainTextEdit* memo, std::vector<std::string>& shown,
+                          std::string_view section) {
     const std::string mailbox = SelectedMailbox();
     if (mailbox.empty()) return;
+    // A list left unchanged is written back as the file held it: an entry that is not UTF-8
+    // would not survive the way through the text field.
+    const QString text = memo->toPlainText();
+    std::vector<std::string> lines = text == ListText(shown) ? shown : ListLines(text);
     ShowingErrors(m_context.dialogs, [&] {
-        WriteSection(DataFilePath(m_context.engine.programDir, mailbox), section,
-                     ListLines(memo->toPlainText()));
+        WriteSection(DataFilePath(m_context.engine.programDir, mailbox), section, lines);
+        shown = std::move(lines);
     });
 }
 
 void ListsPage::memoAcceptExit() {
-    StoreList(m_memoAccept, kSectionAcceptList);
+    StoreList(m_memoAccept, m_acceptLines, kSectionAcceptList);
 }
 
 void ListsPage::memoRejectExit() {
-    StoreList(m_memoReject, kSectionRejectList);
+    StoreList(m_memoReject, m_rejectLines, kSectionRejectList);
 }
 
 void ListsPage::butBounceMsgClick() {

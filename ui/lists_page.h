@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <QString>
 #include <QWidget>
@@ -35,7 +37,7 @@ public slots:
     /// the box's handler, which stores it.
     void ShowLoadedSwitch(const QString& valueName, bool checked);
     /// Shows `ForwardAddress` as loaded with the mailbox; a change stores it again.
-    void ShowLoadedForwardAddress(const QString& address);
+    void ShowLoadedForwardAddress(const std::string& address);
     /// No mailbox remains: boxes checked, address and lists empty.
     void ClearPage();
 
@@ -56,12 +58,17 @@ private:
                             void (ListsPage::*exit)());
     std::string SelectedMailbox() const;
     void StoreFlag(const char* valueName, const QCheckBox* box);
-    void StoreList(QPlainTextEdit* memo, std::string_view section);
+    void StoreList(QPlainTextEdit* memo, std::vector<std::string>& shown, std::string_view section);
     /// The page's three visibility rules, applied after every change of a box.
     void UpdateVisibility();
 
     WindowContext& m_context;
     std::function<QString()> m_selectedMailbox;
+    /// The lines each list shows, as the data file holds them.
+    std::vector<std::string> m_acceptLines;
+    std::vector<std::string> m_rejectLines;
+    /// The forward address as stored, while the field shows it unchanged.
+    std::string m_forwardAddress;
     QCheckBox* m_chkEnableAccept = nullptr;
     QPlainTextEdit* m_memoAccept = nullptr;
     QCheckBox* m_chkEnableReject = nullptr;

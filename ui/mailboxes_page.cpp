@@ -306,8 +306,8 @@ void MailboxesPage::butSaveMailboxClick() {
     if (!name) return;
     ShowingErrors(m_context.dialogs, [&] {
         CreateMailbox(m_context.Settings(), *name,
-                      {m_chkEnMailbox->isChecked(), m_edtCache->text().toStdString(),
-                       m_edtHost->text().toStdString(), m_edtSMTPHost->text().toStdString()});
+                      {m_chkEnMailbox->isChecked(), FieldBytes(m_edtCache), FieldBytes(m_edtHost),
+                       FieldBytes(m_edtSMTPHost)});
         const auto at = std::upper_bound(existing.begin(), existing.end(), *name, LessNoCase);
         const int row = static_cast<int>(at - existing.begin());
         m_cmbMailbox->insertItem(row, QString::fromStdString(*name));
@@ -317,11 +317,9 @@ void MailboxesPage::butSaveMailboxClick() {
         // ports and the size limit keep what they showed.
         const std::string key = MailboxKey();
         SettingsDb& db = m_context.Settings();
-        m_edtUserID->setText(QString::fromStdString(ReadRegString(db, key, schema::UserID, "")));
-        m_edtPassword->setText(QString::fromStdString(
-            UnscramblePassword(ReadRegString(db, key, schema::Password, ""))));
-        m_edtSMTPFrom->setText(
-            QString::fromStdString(ReadRegString(db, key, schema::SMTPFrom, "")));
+        ShowBytes(m_edtUserID, ReadRegString(db, key, schema::UserID, ""));
+        ShowBytes(m_edtPassword, UnscramblePassword(ReadRegString(db, key, schema::Password, "")));
+        ShowBytes(m_edtSMTPFrom, ReadRegString(db, key, schema::SMTPFrom, ""));
         // Its connections are plain, as its ports are, until the user chooses otherwise.
         m_cmbPop3Security->setCurrentIndex(0);
         m_cmbSMTPSecurity->setCurrentIndex(0);
@@ -329,8 +327,8 @@ void MailboxesPage::butSaveMailboxClick() {
             const QSignalBlocker quiet(m_chkSMTPAuth);
             m_chkSMTPAuth->setChecked(false);
         }
-        m_edtSMTPUserID->clear();
-        m_edtSMTPPassword->clear();
+        ShowBytes(m_edtSMTPUserID, "");
+        ShowBytes(m_edtSMTPPassword, "");
         UpdateSmtpAuthFields();
 
         ShowOperation({}, -1);
@@ -359,22 +357,21 @@ void MailboxesPage::ShowMailbox(bool atStartUp) {
     if (Trim(mailbox).empty()) return;
     ConfigStore key(m_context.Settings());
     key.OpenKey(MailboxKeyPath(mailbox), true);
-    const auto text = [&key](const char* name) {
-        return QString::fromStdString(key.ReadString(name));
+    const auto show = [&](QLineEdit* field, const char* name) {
+        ShowBytes(field, key.ReadString(name));
     };
     ShowFlag(m_chkEnMailbox, key, schema::MailboxEnabled);
-    m_edtCache->setText(key.ValueExists(schema::Cache)
-                            ? text(schema::Cache)
-                            : QString(atStartUp ? schema::EditorStartupCache : ""));
-    m_edtHost->setText(text(schema::Host));
-    m_edtUserID->setText(text(schema::UserID));
-    m_edtPassword->setText(
-        QString::fromStdString(UnscramblePassword(key.ReadString(schema::Password))));
-    m_edtPort->setText(text(schema::Port));
+    ShowBytes(m_edtCache, key.ValueExists(schema::Cache)
+                              ? key.ReadString(schema::Cache)
+                              : std::string(atStartUp ? schema::EditorStartupCache : ""));
+    show(m_edtHost, schema::Host);
+    show(m_edtUserID, schema::UserID);
+    ShowBytes(m_edtPassword, UnscramblePassword(key.ReadString(schema::Password)));
+    show(m_edtPort, schema::Port);
     ShowSecurity(m_cmbPop3Security, key, schema::Pop3Security);
-    m_edtSMTPHost->setText(text(schema::SMTPHost));
-    m_edtSMTPPort->setText(text(schema::SMTPPort));
-    m_edtSMTPFrom->setText(text(schema::SMTPFrom));
+    show(m_edtSMTPHost, schema::SMTPHost);
+    show(m_edtSMTPPort, schema::SMTPPort);
+    show(m_edtSMTPFrom, schema::SMTPFrom);
     ShowSecurity(m_cmbSMTPSecurity, key, schema::SMTPSecurity);
     {
         // An absent SMTPAuth is no authentication, as a session reads it; nothing to write.
@@ -383,9 +380,8 @@ void MailboxesPage::ShowMailbox(bool atStartUp) {
                                                                     : schema::SessionSMTPAuth);
     }
     UpdateSmtpAuthFields();
-    m_edtSMTPUserID->setText(text(schema::SMTPUserID));
-    m_edtSMTPPassword->setText(
-        QString::fromStdString(UnscramblePassword(key.ReadString(schema::SMTPPassword))));
+    show(m_edtSMTPUserID, schema::SMTPUserID);
+    ShowBytes(m_edtSMTPPassword, UnscramblePassword(key.ReadString(schema::SMTPPassword)));
     ShowOperation(SplitListValue(key.ReadString(schema::Operation)), -1);
     const auto listSwitch = [&](const char* name) {
         emit listSwitchLoaded(name,
@@ -397,8 +393,8 @@ void MailboxesPage::ShowMailbox(bool atStartUp) {
     listSwitch(schema::ForwardToEnabled);
     listSwitch(schema::BounceEnabled);
     listSwitch(schema::DeleteEnabled);
-    emit forwardAddressLoaded(text(schema::ForwardAddress));
-    m_edtLimitSize->setText(text(schema::LimitSize));
+    emit forwardAddressLoaded(key.ReadString(schema::ForwardAddress));
+    show(m_edtLimitSize, schema::LimitSize);
     key.CloseKey();
 }
 
@@ -444,6 +440,18 @@ void MailboxesPage::ClearPage() {
 
 // ---- Fields ----
 
+void MailboxesPage::ShowBytes(QLineEdit* field, const std::string& bytes) {
+    m_loaded[field] = bytes;
+    field->setText(QString::fromStdString(bytes));
+}
+
+std::string MailboxesPage::FieldBytes(const QLineEdit* field) const {
+    const auto loaded = m_loaded.find(field);
+    if (loaded != m_loaded.end() && field->text() == QString::fromStdString(loaded->second))
+        return loaded->second;
+    return field->text().toStdString();
+}
+
 void MailboxesPage::StoreString(const char* valueName, const std::string& text) {
     if (SelectedMailbox().isEmpty()) return;
     ShowingErrors(m_context.dialogs,
@@ -461,43 +469,43 @@ void MailboxesPage::chkEnMailboxClick() {
 }
 
 void MailboxesPage::edtCacheExit() {
-    StoreString(schema::Cache, m_edtCache->text().toStdString());
+    StoreString(schema::Cache, FieldBytes(m_edtCache));
 }
 
 void MailboxesPage::edtHostExit() {
-    StoreString(schema::Host, m_edtHost->text().toStdString());
+    StoreString(schema::Host, FieldBytes(m_edtHost));
 }
 
 void MailboxesPage::edtUserIDExit() {
-    StoreString(schema::UserID, m_edtUserID->text().toStdString());
+    StoreString(schema::UserID, FieldBytes(m_edtUserID));
 }
 
 void MailboxesPage::edtPasswordExit() {
-    StoreString(schema::Password, ScramblePassword(m_edtPassword->text().toStdString()));
+    StoreString(schema::Password, ScramblePassword(FieldBytes(m_edtPassword)));
 }
 
 void MailboxesPage::edtPortExit() {
-    StoreString(schema::Port, m_edtPort->text().toStdString());
+    StoreString(schema::Port, FieldBytes(m_edtPort));
 }
 
 void MailboxesPage::edtSMTPHostExit() {
-    StoreString(schema::SMTPHost, m_edtSMTPHost->text().toStdString());
+    StoreString(schema::SMTPHost, FieldBytes(m_edtSMTPHost));
 }
 
 void MailboxesPage::edtSMTPPortExit() {
-    StoreString(schema::SMTPPort, m_edtSMTPPort->text().toStdString());
+    StoreString(schema::SMTPPort, FieldBytes(m_edtSMTPPort));
 }
 
 void MailboxesPage::edtSMTPFromExit() {
-    StoreString(schema::SMTPFrom, m_edtSMTPFrom->text().toStdString());
+    StoreString(schema::SMTPFrom, FieldBytes(m_edtSMTPFrom));
 }
 
 void MailboxesPage::edtSMTPUserIDExit() {
-    StoreString(schema::SMTPUserID, m_edtSMTPUserID->text().toStdString());
+    StoreString(schema::SMTPUserID, FieldBytes(m_edtSMTPUserID));
 }
 
 void MailboxesPage::edtSMTPPasswordExit() {
-    StoreString(schema::SMTPPassword, ScramblePassword(m_edtSMTPPassword->text().toStdString()));
+    StoreString(schema::SMTPPassword, ScramblePassword(FieldBytes(m_edtSMTPPassword)));
 }
 
 void MailboxesPage::chkSMTPAuthClick() {
@@ -510,7 +518,7 @@ void MailboxesPage::chkLimitSizeClick() {
 }
 
 void MailboxesPage::edtLimitSizeExit() {
-    StoreString(schema::LimitSize, m_edtLimitSize->text().toStdString());
+    StoreString(schema::LimitSize, FieldBytes(m_edtLimitSize));
 }
 
 void MailboxesPage::UpdateSmtpAuthFields() {
@@ -550,9 +558,9 @@ void MailboxesPage::cmbSMTPSecurityChange() {
 }
 
 MailboxesPage::ConnectionFields MailboxesPage::ShownConnectionFields() const {
-    ConnectionFields fields{SelectedMailbox(),   m_edtHost->text(),     m_edtPort->text(),
-                            m_edtUserID->text(), m_edtPassword->text(), std::nullopt,
-                            std::string()};
+    ConnectionFields fields{
+        SelectedMailbox(),         m_edtHost->text(), m_edtPort->text(), FieldBytes(m_edtUserID),
+        FieldBytes(m_edtPassword), std::nullopt,      std::string()};
     const int index = m_cmbPop3Security->currentIndex();
     if (index >= 0) fields.security = ParseConnectionSecurity(kSecurityChoices[index].stored);
     if (!fields.mailbox.isEmpty()) {

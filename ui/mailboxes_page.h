@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,7 +48,9 @@ public:
     /// The connection values of the shown mailbox as the fields show them now, unsaved edits
     /// included; the certificate pin as stored.
     struct ConnectionFields {
-        QString mailbox, host, port, userId, password;
+        QString mailbox, host, port;
+        /// As bytes: a user or password that is not UTF-8 reaches the server unchanged.
+        std::string userId, password;
         /// nullopt when the stored security is none of the three choices.
         std::optional<ConnectionSecurity> security = ConnectionSecurity::None;
         std::string certFingerprint;
@@ -64,7 +67,7 @@ signals:
     /// ShowMailbox read one of the Lists page's switches (its value name) as shown.
     void listSwitchLoaded(const QString& valueName, bool checked);
     /// ShowMailbox read `ForwardAddress`.
-    void forwardAddressLoaded(const QString& address);
+    void forwardAddressLoaded(const std::string& address);
     /// The page was cleared: no mailbox remains. The Lists page shows no mailbox either.
     void pageCleared();
     /// The user chose another mailbox, or the shown one was deleted: the Filters page shows the
@@ -123,10 +126,17 @@ private:
     void StoreOperationEdit(const LineListEdit& edit);
     int SelectedOperationRow() const;
     void ClearPage();
+    /// Shows stored bytes in a field.
+    void ShowBytes(QLineEdit* field, const std::string& bytes);
+    /// What a field shows, as the bytes it was loaded from while it is unchanged.
+    std::string FieldBytes(const QLineEdit* field) const;
     void UpdateSmtpAuthFields();
 
     WindowContext& m_context;
     std::vector<std::string> m_operation;
+    /// The bytes each field was loaded from: a value that is not UTF-8 is stored back as it
+    /// was when the field is left unchanged.
+    std::map<const QLineEdit*, std::string> m_loaded;
 
     QComboBox* m_cmbMailbox = nullptr;
     QPushButton* m_butSaveMailbox = nullptr;

@@ -121,6 +121,19 @@ TEST_F(ListsPageTest, ListsLoadWhenThePageShowsAndLeavingOneWritesItsSection) {
                                      "[Reject List]\r\nspam\r\n\r\n####\r\n");
 }
 
+TEST_F(ListsPageTest, ListsAndAddressLeftUnchangedKeepBytesThatAreNotUtf8) {
+    CreateMailbox(Store(), "home", {});
+    WriteRegString(Store(), MailboxKeyPath("home"), schema::ForwardAddress, "j\xf6rg@example.org");
+    const std::string file = "[Accept List]\r\nm\xfcller@example.org\r\n\r\n####\r\n";
+    home.Write("home.dat", file);
+    StartOnLists(false);
+    Memo("memoAccept")->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(Memo("memoAccept"), Qt::Key_Tab);
+    EXPECT_EQ(home.Read("home.dat").substr(0, file.size()), file);
+    EXPECT_EQ(ReadRegString(Store(), MailboxKeyPath("home"), schema::ForwardAddress, "?"),
+              "j\xf6rg@example.org");
+}
+
 TEST_F(ListsPageTest, TheForwardAddressIsStoredAtEveryChangeAndTheSwitchesAtEveryClick) {
     StartOnLists();
     auto* address = Find<QLineEdit>("edtForward");

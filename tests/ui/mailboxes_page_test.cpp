@@ -260,6 +260,25 @@ TEST_F(MailboxesPageTest, LeavingAFieldStoresItAsTyped) {
     EXPECT_FALSE(Find<QLineEdit>("edtSMTPUserID")->isEnabled());
 }
 
+TEST_F(MailboxesPageTest, AFieldLeftUnchangedKeepsBytesThatAreNotUtf8AndStartStoresTheEdited) {
+    StoreMailbox("a", "a.example");
+    WriteRegBool(Store(), MailboxKeyPath("a"), schema::MailboxEnabled, false);
+    WriteRegString(Store(), MailboxKeyPath("a"), schema::Password, ScramblePassword("p\xe4ss"));
+    Start();
+    Find<QLineEdit>("edtPassword")->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(Find<QLineEdit>("edtPassword"), Qt::Key_Tab);
+    EXPECT_EQ(UnscramblePassword(Stored("a", schema::Password)), "p\xe4ss");
+
+    // Manual Start pressed by a screen reader, which moves no focus, still leaves the field
+    // being edited first, so the session sees what it shows.
+    auto* host = Find<QLineEdit>("edtHost");
+    host->setFocus(Qt::MouseFocusReason);
+    host->selectAll();
+    QTest::keyClicks(host, "pop.example.net");
+    Find<QPushButton>("butStart")->click();
+    EXPECT_EQ(Stored("a", schema::Host), "pop.example.net");
+}
+
 TEST_F(MailboxesPageTest, WithoutAMailboxNothingIsStored) {
     Start();
     ASSERT_TRUE(Page().SelectedMailbox().isEmpty());
