@@ -401,10 +401,8 @@ std::string FilterKeyPath(const std::string& mailbox, const std::string& filter)
 }
 
 void CreateMailbox(SettingsDb& db, const std::string& name, const NewMailboxValues& shown) {
-    const std::string problem = MailboxNameProblem(name);
-    if (!problem.empty())
-        throw ZelmError("The mailbox name " + QuoteSettingText(name) + " is refused: " + problem +
-                        ".");
+    const std::string refusal = MailboxNameRefusal(name);
+    if (!refusal.empty()) throw ZelmError(refusal);
     ConfigStore store(db);
     store.OpenKey(MailboxKeyPath(name), true);
     store.WriteBool(schema::MailboxEnabled, shown.enabled);

@@ -98,6 +98,12 @@ std::string FilterNameProblem(const std::string& name) {
     return CommonNameProblem(name);
 }
 
+std::string MailboxNameRefusal(const std::string& name) {
+    const std::string problem = MailboxNameProblem(name);
+    if (problem.empty()) return {};
+    return "The mailbox name " + QuoteSettingText(name) + " is refused: " + problem + ".";
+}
+
 std::string FilterNameRefusal(const std::string& name) {
     const std::string problem = FilterNameProblem(name);
     if (problem.empty()) return {};
@@ -114,10 +120,7 @@ std::string KeyNameProblem(const std::vector<std::string>& parts, std::size_t in
     }();
     const std::string& name = parts[index];
     if (PathEquals(parts, index, mailboxesPath)) {
-        const std::string problem = MailboxNameProblem(name);
-        if (!problem.empty())
-            return "The mailbox name " + QuoteSettingText(name) + " is refused: " + problem + ".";
-        return {};
+        return MailboxNameRefusal(name);
     }
     if (index == mailboxesPath.size() + 2 &&
         PathEquals(parts, mailboxesPath.size(), mailboxesPath) &&

@@ -13,6 +13,9 @@ std::vector<std::string> SplitKeyPath(const std::string& path);
 
 /// Empty when name may be a mailbox name, else the reason it is refused.
 std::string MailboxNameProblem(const std::string& name);
+/// Empty when name may be a mailbox name, else the message that refuses it ("The mailbox name
+/// ... is refused: ...").
+std::string MailboxNameRefusal(const std::string& name);
 /// Empty when name may be a filter name, else the reason it is refused.
 std::string FilterNameProblem(const std::string& name);
 /// Empty when name may be a filter name, else the message that refuses it ("The filter name

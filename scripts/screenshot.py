@@ -22,6 +22,21 @@ def prepare(home):
         atspi.settings(home, "set", "--type", "int", key, "MailboxEnabled", "1")
         atspi.settings(home, "set", key, "Host", "pop.example.com")
         atspi.settings(home, "set", key, "UserID", name)
+        atspi.settings(home, "set", key, "Port", "995")
+        atspi.settings(home, "set", key, "Pop3Security", "tls")
+        atspi.settings(home, "set", key, "SMTPHost", "smtp.example.com")
+        atspi.settings(home, "set", key, "SMTPPort", "587")
+        atspi.settings(home, "set", key, "SMTPSecurity", "starttls")
+        atspi.settings(home, "set", "--type", "int", key, "SMTPAuth", "1")
+        atspi.settings(home, "set", key, "SMTPUserID", name + "@example.com")
+        atspi.settings(home, "set", key, "SMTPFrom", name + "@example.com")
+    atspi.settings(home, "set", "--type", "list", "Mailboxes/home", "Operation", "spam",
+                   "invoices")
+    atspi.settings(home, "set", "--type", "int", "Mailboxes/home", "ForwardToEnabled", "1")
+    atspi.settings(home, "set", "Mailboxes/home", "ForwardAddress", "review@example.com")
+    with open(os.path.join(home, "home.dat"), "w", newline="") as data:
+        data.write("[Accept List]\r\nfriend@example.org\r\n@example.com\r\n\r\n####\r\n"
+                   "[Reject List]\r\npromo@\r\n.biz\r\n\r\n####\r\n")
     spam = "Mailboxes/home/Filters/spam"
     atspi.settings(home, "set", "--type", "list", spam, "Rules",
                    "      Subject contains `offer`", "OR    From contains `promo@`",

@@ -115,6 +115,20 @@ TfrmMain::TfrmMain(WindowContext& context, QWidget* parent)
     m_filters->SetMailboxSource([this] { return m_mailboxes->SelectedMailbox(); });
     m_filters->SetActionDialogs(m_query, m_textProc);
     m_query->SetMailboxSource([this] { return m_mailboxes->SelectedMailbox(); });
+    m_lists->SetMailboxSource([this] { return m_mailboxes->SelectedMailbox(); });
+    connect(m_lists, &ListsPage::customMessageRequested, m_query, &TfrmQuery::OpenReturnToSender);
+    // Choosing a mailbox on the Mailboxes page decides what the Lists and Filters pages show.
+    connect(m_mailboxes, &MailboxesPage::listSwitchLoaded, m_lists, &ListsPage::ShowLoadedSwitch);
+    connect(m_mailboxes, &MailboxesPage::forwardAddressLoaded, m_lists,
+            &ListsPage::ShowLoadedForwardAddress);
+    connect(m_mailboxes, &MailboxesPage::pageCleared, m_lists, &ListsPage::ClearPage);
+    connect(m_mailboxes, &MailboxesPage::mailboxChosen, m_filters, &FiltersPage::ShowFilters);
+    connect(m_mailboxes, &MailboxesPage::mailboxCreated, m_filters, &FiltersPage::ClearFilters);
+    connect(m_filters, &FiltersPage::filterNamesChanged, m_mailboxes,
+            &MailboxesPage::ShowFilterChoices);
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this] {
+        if (m_tabs->currentWidget() == m_lists) m_lists->tabListsShow();
+    });
     connect(m_tray, &TrayIcon::helpRequested, this, &TfrmMain::mnuHelpClick);
     connect(m_tray, &TrayIcon::restoreRequested, this, &TfrmMain::TrayIconDblClick);
     connect(m_tray, &TrayIcon::timerClicked, this, &TfrmMain::butTimerClick);
@@ -315,6 +329,9 @@ void TfrmMain::ApplyIntervalToTimer() {
 }
 
 void TfrmMain::butStartClick() {
+    // A field still being edited is left first (a press through the accessibility interface
+    // moves no focus), so the session uses what it shows.
+    if (QWidget* focused = QApplication::focusWidget()) focused->clearFocus();
     RunSessionFromWindow();
 }
 

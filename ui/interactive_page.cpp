@@ -10,6 +10,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "core/schema.h"
 #include "core/string_helpers.h"
 #include "protocols/pop3.h"
 #include "session/session_driver.h"
@@ -22,7 +23,6 @@
 namespace zelm {
 namespace {
 
-constexpr int kDefaultPort = 110;
 constexpr int kColumnWidths[] = {125, 250, 55};
 // Each header fetched arms the timer for the next one after this long.
 constexpr int kHeaderTickMs = 1;
@@ -265,15 +265,26 @@ void InteractivePage::butConnectClick() {
 
     const MailboxesPage::ConnectionFields shown =
         m_connectionSource ? m_connectionSource() : MailboxesPage::ConnectionFields{};
+    if (!shown.security) {
+        m_context.dialogs.ShowMessage(tr("The mailbox's POP3 security is none of \"None\", "
+                                         "\"STARTTLS\" and \"SSL/TLS\": choose one on the "
+                                         "Mailboxes page."));
+        ReleaseConnection();
+        ShowDisconnectDown();
+        return;
+    }
     engine.currentMailbox = shown.mailbox.toStdString();
     pop3.connection.SetEndpoint(shown.host.toStdString());
     engine.interactiveMode = true;
-    pop3.connection.SetPort(TextToIntDef(shown.port.toStdString(), kDefaultPort));
+    // The shown mailbox's protection, never what the last session left in the client.
+    pop3.security = *shown.security;
+    pop3.certFingerprint = shown.certFingerprint;
+    pop3.connection.SetPort(TextToIntDef(
+        shown.port.toStdString(),
+        pop3.security == ConnectionSecurity::Tls ? schema::SessionTlsPort : schema::SessionPort));
     {
         const BusyScope busy(*this);
-        ShowingErrors(m_context.dialogs, [&] {
-            Pop3Open(pop3, shown.userId.toStdString(), shown.password.toStdString());
-        });
+        ShowingErrors(m_context.dialogs, [&] { Pop3Open(pop3, shown.userId, shown.password); });
     }
 
     if (!pop3.connection.Active()) {

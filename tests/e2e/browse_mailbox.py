@@ -4,14 +4,11 @@ disconnect."""
 
 import glob
 import os
-import sys
 import tempfile
 
 import atspi
 
 USER = "u12"
-# CTest counts this exit status as a skipped test.
-SKIPPED = 77
 
 home = tempfile.mkdtemp(prefix="zelm-e2e-")
 messages = [
@@ -23,11 +20,6 @@ maildir = atspi.dovecot_messages(USER, messages)
 atspi.dovecot_mailbox(home, "home", USER)
 
 with atspi.Window(home) as window:
-    if atspi.search(window.app, "text", "Host") is None:
-        print("browse mailbox: skipped, the Mailboxes page shows no connection fields yet")
-        window.exit()
-        sys.exit(SKIPPED)
-
     atspi.click(window.find("page tab", "Interactive"))
     connect = window.find("check box", "Connect")
     atspi.click(connect)

@@ -83,6 +83,27 @@ def click(accessible):
     accessible.queryAction().doAction(0)
 
 
+def mouse_click(accessible):
+    """Clicks the middle of the widget with the mouse, as a person would; a field clicked
+    takes the input focus, and the field that had it is left."""
+    box = accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    x, y = box.x + box.width // 2, box.y + box.height // 2
+    pyatspi.Registry.generateMouseEvent(x, y, "abs")
+    pyatspi.Registry.generateMouseEvent(x, y, "b1c")
+
+
+def focused(accessible):
+    return accessible.getState().contains(pyatspi.STATE_FOCUSED)
+
+
+def type_in(field, text):
+    """Clicks into the field and replaces its text. The field is left (and so stored) when
+    another control takes the focus, say by the next type_in."""
+    mouse_click(field)
+    wait_for(lambda: focused(field), "the field %r to take the focus" % field.name)
+    set_text(field, text)
+
+
 def set_text(accessible, text):
     """Replaces the text of an edit field."""
     accessible.queryEditableText().setTextContents(text)

@@ -9,7 +9,6 @@
 #include <QTimer>
 
 #include "ui/interactive_page.h"
-#include "ui/mailboxes_page.h"
 
 namespace zelm::test {
 
@@ -22,14 +21,8 @@ void BrowserFixture::StartWithMailbox() {
 
 void BrowserFixture::ShowConnection(const QString& host, const QString& port, const QString& user,
                                     const QString& password) {
-    MailboxesPage& page = Window().Mailboxes();
-    const auto show = [&page](const char* name, const QString& text) {
-        auto* field = page.findChild<QLineEdit*>(name);
-        if (field == nullptr) {
-            field = new QLineEdit(&page);
-            field->setObjectName(name);
-        }
-        field->setText(text);
+    const auto show = [this](const char* name, const QString& text) {
+        Find<QLineEdit>(name)->setText(text);
     };
     show("edtHost", host);
     show("edtPort", port);

@@ -17,8 +17,8 @@ class BrowserFixture : public WindowFixture {
 protected:
     /// Creates the mailbox "home", starts the program and brings the Interactive page forward.
     void StartWithMailbox();
-    /// Puts the connection values into the Mailboxes page's fields (made here where the page
-    /// has none of its own), unsaved, as a person would type them.
+    /// Puts the connection values into the Mailboxes page's fields, unsaved, as a person would
+    /// type them.
     void ShowConnection(const QString& host, const QString& port, const QString& user = "u",
                         const QString& password = "pw");
     /// Shows the values of a server on 127.0.0.1 and presses Connect.

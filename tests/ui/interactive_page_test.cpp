@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -187,6 +189,33 @@ TEST_F(Browser, AMailboxWithoutMessagesGetsNoRows) {
     ASSERT_TRUE(FetchSummary(0));
     Click("butDisconnect");
     EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+TEST_F(Browser, ConnectTakesTheShownMailboxsSecurityNotTheLastSessions) {
+    FakeServer server(JoinScripts({Pop3LoginScript("u", 0), Pop3QuitScript()}));
+    StartWithMailbox();
+    // What a session over TLS with a pin left in the shared client.
+    App().Session().pop3.security = ConnectionSecurity::Tls;
+    App().Session().pop3.certFingerprint = "AB:CD";
+    ConnectTo(server.Port());
+    EXPECT_EQ(Status(), "Connected to home");
+    EXPECT_EQ(App().Session().pop3.security, ConnectionSecurity::None);
+    EXPECT_EQ(App().Session().pop3.certFingerprint, "");
+    Click("butDisconnect");
+    EXPECT_TRUE(server.Finish()) << server.Failure();
+}
+
+TEST_F(Browser, ConnectRefusesAStoredSecurityItDoesNotKnow) {
+    CreateMailbox(Store(), "home", {true, "100", "", ""});
+    WriteRegString(Store(), MailboxKeyPath("home"), schema::Pop3Security, "ssl");
+    StorePosition();
+    Start();
+    Find<QTabWidget>("pgcMain")->setCurrentWidget(&Window().Interactive());
+    EXPECT_EQ(Find<QComboBox>("cmbPop3Security")->currentIndex(), -1);
+    ConnectTo(1);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages.first().startsWith("The mailbox's POP3 security is none of"));
+    ExpectDisconnected();
 }
 
 TEST_F(Browser, TheSecondRowShowsItsHeaderAndGetMessageAddsTheUnstuffedBody) {
