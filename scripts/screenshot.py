@@ -188,6 +188,7 @@ def main(folder):
     # The mailbox "home" reads the sample server, so the test run has messages to report.
     atspi.settings(home, "set", "Mailboxes/home", "Host", "127.0.0.1")
     atspi.settings(home, "set", "Mailboxes/home", "Port", str(sample_pop3_server()))
+    atspi.settings(home, "set", "Mailboxes/home", "Pop3Security", "none")
     atspi.settings(home, "set", "--type", "list", "Mailboxes/home", "Operation", "spam",
                    "invoices")
     with atspi.Window(home) as window:
