@@ -99,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> extracted;
     for (std::size_t i = 0; i < textVarNames.size(); ++i)
         extracted.push_back(recipientText.substr(0, i * 7));
-    zelm::AppendRetrievedValues(state.messageVariables, headerLines, headerOnly);
+    const auto bodyText = zelm::MessageText::FromLines(headerOnly);
+    zelm::AppendRetrievedValues(state.messageVariables, headerLines, bodyText);
     state.messageVariables.values.insert(state.messageVariables.values.end(), extracted.begin(),
                                          extracted.end());
     for (const std::string& list : {recipientText, state.headerSummary.originator}) {

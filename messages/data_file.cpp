@@ -595,23 +595,23 @@ std::vector<std::string> ListOutboxFiles(const std::string& folder) {
 
 namespace {
 
-std::string OutboxContent(const OutboxMessage& message) {
-    std::string content = std::to_string(message.attempts);
-    content += kCrLf;
+// Streamed through the writer's buffer: a large message is never copied into one text.
+void WriteOutboxContent(BufferedWriter& out, const OutboxEntry& message) {
+    out.Write(std::to_string(message.attempts));
+    out.Write(kCrLf);
     for (const auto& recipient : message.recipients) {
         // An empty entry would read back as the end of the recipients, and a line break would
         // split the file's layout; neither is a deliverable address.
         if (Trim(recipient).empty() || recipient.find_first_of("\r\n") != std::string::npos) {
             continue;
         }
-        AppendLine(content, recipient);
+        WriteLine(out, recipient);
     }
-    content += kCrLf;
-    for (const auto& line : message.lines)
-        AppendLine(content, line);
+    out.Write(kCrLf);
+    message.lines.ForEach([&out](std::string_view line) { WriteLine(out, line); });
     // The final line end that readers drop again.
-    content += kCrLf;
-    return content;
+    out.Write(kCrLf);
+    out.Flush();
 }
 
 // Draws outbox names in the folder (its path ending with '/') until place succeeds with one.
@@ -627,18 +627,20 @@ std::string UnderFreeOutboxName(const std::string& folder,
 
 } // namespace
 
-std::string WriteOutboxMessage(const std::string& folder, const OutboxMessage& message) {
+std::string WriteOutboxMessage(const std::string& folder, const OutboxEntry& message) {
     const std::string prefix = folder + "/";
     TempFile temp(prefix, 0666);
-    WriteAll(temp.fd(), OutboxContent(message), temp.path());
+    BufferedWriter out(temp.fd(), temp.path());
+    WriteOutboxContent(out, message);
     return UnderFreeOutboxName(
         prefix, [&temp](const std::string& path) { return temp.TakeFreeName(path); });
 }
 
-std::string ReplaceOutboxMessage(const std::string& path, const OutboxMessage& message) {
+std::string ReplaceOutboxMessage(const std::string& path, const OutboxEntry& message) {
     const std::string folder = FolderOf(path);
     TempFile temp(folder, 0666);
-    WriteAll(temp.fd(), OutboxContent(message), temp.path());
+    BufferedWriter out(temp.fd(), temp.path());
+    WriteOutboxContent(out, message);
     temp.ReplaceTarget(path);
     const std::string moved = UnderFreeOutboxName(
         folder, [&path](const std::string& target) { return MoveToFreeName(path, target); });

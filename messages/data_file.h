@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/message_text.h"
+
 // The plain-text files of the home folder: each mailbox's sectioned data file, the message and
 // save-data templates, the outbox files and the save-data output. Every path is built from the
 // home folder handed in; nothing depends on the current folder. Files use CR LF line ends.
@@ -101,6 +103,19 @@ struct OutboxMessage {
     std::vector<std::string> lines;
 };
 
+/// A message to store in the outbox, its lines read where they are (a forwarded message is not
+/// copied for it).
+struct OutboxEntry {
+    OutboxEntry(int attemptCount, const std::vector<std::string>& to, MessageLines text)
+        : attempts(attemptCount), recipients(to), lines(text) {}
+    OutboxEntry(const OutboxMessage& message)
+        : attempts(message.attempts), recipients(message.recipients), lines(message.lines) {}
+
+    int attempts;
+    const std::vector<std::string>& recipients;
+    MessageLines lines;
+};
+
 /// The mailbox's outbox folder: programDir + mailbox (checked as for DataFilePath).
 std::string OutboxFolder(const std::string& programDir, const std::string& mailbox);
 /// Creates the outbox folder when it is missing.
@@ -109,11 +124,11 @@ void EnsureOutboxFolder(const std::string& folder);
 std::vector<std::string> ListOutboxFiles(const std::string& folder);
 /// Stores a message under a new random name in the folder, which must exist; the file appears
 /// complete or not at all. Returns its path.
-std::string WriteOutboxMessage(const std::string& folder, const OutboxMessage& message);
+std::string WriteOutboxMessage(const std::string& folder, const OutboxEntry& message);
 /// Stores the message in place of the outbox file at path, under a new random name: the content
 /// is replaced first and the name changed after, so at every moment exactly one of the two
 /// names holds the message, whole. Returns the new path.
-std::string ReplaceOutboxMessage(const std::string& path, const OutboxMessage& message);
+std::string ReplaceOutboxMessage(const std::string& path, const OutboxEntry& message);
 /// Reads an outbox file back as it was written. Throws ZelmError for a first line that is not
 /// a whole number or a file without the empty line after the recipients.
 OutboxMessage ReadOutboxMessage(const std::string& path);

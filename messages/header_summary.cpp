@@ -114,6 +114,7 @@ std::optional<std::string_view> MessageVariables::Lookup(std::string_view name) 
     const auto position = FindFieldName(names, name);
     if (!position) return std::nullopt;
     if (*position >= values.size()) return std::string_view();
+    if (body && *position == bodyPosition) return body->Text();
     return std::string_view(values[*position]);
 }
 
@@ -167,6 +168,7 @@ bool ParseHeaders(const std::vector<std::string>& headerLines, const HeaderField
 
     // Values of the previous message ("Header", "Body", extracted text) are dropped here.
     state.messageVariables.values = summary.values;
+    state.messageVariables.body = nullptr;
     return true;
 }
 
@@ -221,20 +223,23 @@ void ExpandRecipients(const std::string& list, MessageState& state) {
 }
 
 void AppendRetrievedValues(MessageVariables& variables, const std::vector<std::string>& headerLines,
-                           const std::vector<std::string>& messageBody) {
+                           const MessageText& messageBody) {
     variables.values.push_back(JoinListValue(headerLines));
-    variables.values.push_back(JoinListValue(messageBody));
+    // "Body" reads the retrieved text itself; its slot stays empty so the body is held once.
+    variables.body = &messageBody;
+    variables.bodyPosition = variables.values.size();
+    variables.values.emplace_back();
 }
 
 void ResetRetrievedValues(MessageState& state, const std::vector<std::string>& headerLines,
-                          const std::vector<std::string>& messageBody) {
+                          const MessageText& messageBody) {
     state.messageVariables.values = state.headerSummary.values;
     AppendRetrievedValues(state.messageVariables, headerLines, messageBody);
 }
 
 bool EnsureRetrievedWith(const RetrieveMessage& retrieve, MessageVariables& variables,
                          const std::vector<std::string>& headerLines,
-                         const std::vector<std::string>& messageBody) {
+                         const MessageText& messageBody) {
     // A failed retrieval adds nothing: a placeholder for "Body" then stays unresolved rather
     // than being filled with a previous message's text.
     if (!retrieve()) return false;

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/message_text.h"
+
 // The header summary of the message being processed and the name/value table that
 // placeholders, recipient references and the template dialog draw from. The POP3 client fills
 // the header lines; everything here is pure text work over them.
@@ -53,6 +55,11 @@ struct HeaderSummary {
 struct MessageVariables {
     std::vector<std::string> names;
     std::vector<std::string> values;
+    /// The retrieved body, read in place for "Body" (whose slot in values stays empty), so a
+    /// large message is not held a second time; null until the message is retrieved.
+    const MessageText* body = nullptr;
+    /// The position of "Body" in values while body is set.
+    std::size_t bodyPosition = 0;
 
     /// Rebuilds the names: the field list, "Header", "Body", then the text variable names.
     void RebuildNames(const HeaderFieldList& fields, const std::vector<std::string>& textVarNames);
@@ -89,13 +96,18 @@ std::string ExtractAddress(std::string_view text);
 /// that variable's value first. Entries without "@" stay as empty entries.
 void ExpandRecipients(const std::string& list, MessageState& state);
 
-/// Appends the "Header" and "Body" values once the message has been retrieved.
+/// Appends the "Header" and "Body" values once the message has been retrieved. "Body" reads
+/// messageBody where it lies, so it must outlive the variables' use.
 void AppendRetrievedValues(MessageVariables& variables, const std::vector<std::string>& headerLines,
-                           const std::vector<std::string>& messageBody);
+                           const MessageText& messageBody);
+void AppendRetrievedValues(MessageVariables&, const std::vector<std::string>&,
+                           const MessageText&&) = delete;
 /// Resets the values to the header values, "Header" and "Body", dropping extracted variables
 /// (for a message retrieved earlier, before another extraction runs).
 void ResetRetrievedValues(MessageState& state, const std::vector<std::string>& headerLines,
-                          const std::vector<std::string>& messageBody);
+                          const MessageText& messageBody);
+void ResetRetrievedValues(MessageState&, const std::vector<std::string>&,
+                          const MessageText&&) = delete;
 
 /// Retrieves the current message's whole text; true when it arrived. The POP3 client supplies
 /// it, since this layer cannot reach the server.
@@ -105,6 +117,6 @@ using RetrieveMessage = std::function<bool()>;
 /// and "Body" from the lists retrieve has filled. Returns what retrieve returned.
 bool EnsureRetrievedWith(const RetrieveMessage& retrieve, MessageVariables& variables,
                          const std::vector<std::string>& headerLines,
-                         const std::vector<std::string>& messageBody);
+                         const MessageText& messageBody);
 
 } // namespace zelm

@@ -47,7 +47,7 @@ private:
 } // namespace
 
 void RecordFailedAttempt(SmtpSender& sender, const std::vector<std::string>& recipients,
-                         const std::vector<std::string>& message) {
+                         MessageLines message) {
     EngineContext& context = sender.context;
     const std::optional<std::int32_t> maxAttempts = ReadMaxAttempts(context.ui);
     if (!maxAttempts) {
@@ -58,7 +58,7 @@ void RecordFailedAttempt(SmtpSender& sender, const std::vector<std::string>& rec
     } else if (*maxAttempts > 0 && *maxAttempts <= sender.attemptNumber) {
         return;
     }
-    const OutboxMessage failed{sender.attemptNumber, recipients, message};
+    const OutboxEntry failed(sender.attemptNumber, recipients, message);
     if (!sender.retriedOutboxFile.empty()) {
         // The fresh copy takes the place of the file it was read from, so a session killed at
         // any moment leaves the message in the outbox once, never twice.

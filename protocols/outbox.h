@@ -13,7 +13,7 @@ namespace zelm {
 /// MaxAttempts has been reached. A MaxAttempts text that is not a whole number keeps the
 /// message, as with no maximum, and writes one error-log line.
 void RecordFailedAttempt(SmtpSender& sender, const std::vector<std::string>& recipients,
-                         const std::vector<std::string>& message);
+                         MessageLines message);
 
 /// Sends every message waiting in the current mailbox's outbox once more; each file is removed
 /// after its attempt (a failure stores a fresh one). An unreachable server stops the batch.

@@ -14,6 +14,9 @@ namespace zelm {
 
 namespace {
 
+// Room beyond the size LIST gave for the lines a server splits differently (lone CR or LF).
+constexpr std::size_t kRetrSlackBytes = 1024;
+
 // Every judgement: the reply's first three characters, case-sensitive.
 bool IsOk(const std::string& reply) {
     return reply.compare(0, 3, "+OK") == 0;
@@ -96,32 +99,21 @@ private:
     int m_fd;
 };
 
-void WriteMessageFile(const std::string& path, const std::vector<std::string>& lines) {
+// The text is already the file's bytes: it goes out in one write, repeated only for what a
+// short write left.
+void WriteMessageFile(const std::string& path, std::string_view text) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) throw ZelmError("Cannot write " + path + ": " + std::strerror(errno));
     FileCloser closer(fd);
-    const auto flush = [&](std::string& buffer) {
-        std::size_t done = 0;
-        while (done < buffer.size()) {
-            const ssize_t written = ::write(fd, buffer.data() + done, buffer.size() - done);
-            if (written < 0) {
-                if (errno == EINTR) continue;
-                throw ZelmError("Cannot write " + path + ": " + std::strerror(errno));
-            }
-            done += static_cast<std::size_t>(written);
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            throw ZelmError("Cannot write " + path + ": " + std::strerror(errno));
         }
-        buffer.clear();
-    };
-    // Large writes: a 20 MB message costs a few dozen system calls, not one per line.
-    constexpr std::size_t kBatch = 1 << 20;
-    std::string buffer;
-    buffer.reserve(kBatch + 1024);
-    for (const auto& line : lines) {
-        buffer += line;
-        buffer += "\r\n";
-        if (buffer.size() >= kBatch) flush(buffer);
+        done += static_cast<std::size_t>(written);
     }
-    flush(buffer);
 }
 
 } // namespace
@@ -250,12 +242,13 @@ bool Pop3Retr(Pop3Client& pop3, int n) {
     SetMessageButtons(context.ui, false);
     context.ui.SetStatusPanel(2, "Retrieving " + std::to_string(n));
 
-    // The message goes straight into its lines: a large one is never held twice.
-    std::vector<std::string> lines;
+    // The message goes straight into one text sized by LIST: a large one is never held twice.
+    MessageText lines;
     std::string reply;
     if (Send(pop3, "RETR " + std::to_string(n) + "\r\n")) {
         try {
-            reply = ReadPop3Lines(pop3.connection, lines);
+            const auto expected = static_cast<std::size_t>(std::max(pop3.messageSize, 0));
+            reply = ReadPop3Lines(pop3.connection, lines, expected + kRetrSlackBytes);
         } catch (const SocketError& error) {
             pop3.connection.Close();
             pop3.context.log.WriteErrorLine(std::string("Pop3: ") + error.what());
@@ -270,18 +263,14 @@ bool Pop3Retr(Pop3Client& pop3, int n) {
     }
     context.ui.PumpEvents();
 
-    for (auto& line : lines) {
-        if (line.compare(0, 2, "..") == 0) line.erase(0, 1);
-    }
-    if (pop3.writeMessageFile) WriteMessageFile(context.MessageFilePath(), lines);
+    lines.RemoveDotStuffing();
+    if (pop3.writeMessageFile) WriteMessageFile(context.MessageFilePath(), lines.Text());
 
     // The body follows the first empty line; a message without one is all header.
-    const auto separator = std::find(lines.begin(), lines.end(), std::string());
-    if (separator == lines.end()) {
-        lines.clear();
-    } else {
-        lines.erase(lines.begin(), separator + 1);
-    }
+    std::size_t separator = 0;
+    while (separator < lines.size() && !lines[separator].empty())
+        ++separator;
+    lines.EraseFront(separator + 1);
     pop3.messageBody = std::move(lines);
 
     pop3.messageRetrieved = true;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/engine_context.h"
+#include "core/message_text.h"
 #include "protocols/tls.h"
 #include "protocols/transport.h"
 
@@ -44,7 +45,7 @@ public:
     /// Header lines of the last message read with TOP.
     std::vector<std::string> headerLines;
     /// Body lines of the last message read with RETR.
-    std::vector<std::string> messageBody;
+    MessageText messageBody;
     /// Interactive browser: number of the next message whose header is to be fetched.
     int nextHeaderIndex = 1;
     /// Set when Pop3Retr succeeds; the session clears it before each message.

@@ -113,12 +113,12 @@ public:
     }
 
     /// The message lines, dot-stuffed, in large writes, then the final dot and its reply.
-    bool SendData(const std::vector<std::string>& message) {
+    bool SendData(MessageLines message) {
         std::string reply;
         try {
             std::string batch;
             batch.reserve(DataBatchBytes + 1024);
-            for (const auto& line : message) {
+            message.ForEach([&](std::string_view line) {
                 if (!line.empty() && line[0] == '.') batch += '.';
                 batch += line;
                 batch += "\r\n";
@@ -126,7 +126,7 @@ public:
                     m_sender.smtp.SendText(batch);
                     batch.clear();
                 }
-            }
+            });
             batch += ".\r\n";
             m_sender.smtp.SendText(batch);
             reply = ReadSmtpReply(m_sender.smtp);
@@ -266,7 +266,7 @@ std::string AttemptSuffix(int attemptNumber, std::optional<std::int32_t> maxAtte
 }
 
 void SmtpSendMessage(SmtpSender& sender, const std::vector<std::string>& recipients,
-                     const std::vector<std::string>& message) {
+                     MessageLines message) {
     SessionLog& log = sender.context.log;
     const std::vector<std::string> envelope = EnvelopeRecipients(log, recipients);
     const std::string recipientText = JoinRecipients(envelope);

@@ -70,6 +70,6 @@ std::string AttemptSuffix(int attemptNumber, std::optional<std::int32_t> maxAtte
 /// failed dialogue is recorded once with RecordFailedAttempt. Throws ZelmError only when the
 /// outbox cannot be written.
 void SmtpSendMessage(SmtpSender& sender, const std::vector<std::string>& recipients,
-                     const std::vector<std::string>& message);
+                     MessageLines message);
 
 } // namespace zelm

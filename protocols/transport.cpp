@@ -279,15 +279,15 @@ std::string ReadReply(Connection& connection, ReplyKind kind, bool pipelined = f
 
 // Splits one CR LF line the way a stored list is split: a lone CR or LF inside it also ends a
 // line.
-void AddLine(std::vector<std::string>& lines, std::string_view line) {
+void AddLine(MessageText& lines, std::string_view line) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < line.size(); ++i) {
         if (line[i] == '\r' || line[i] == '\n') {
-            lines.emplace_back(line.substr(start, i - start));
+            lines.push_back(line.substr(start, i - start));
             start = i + 1;
         }
     }
-    lines.emplace_back(line.substr(start));
+    lines.push_back(line.substr(start));
 }
 
 } // namespace
@@ -602,8 +602,10 @@ std::string ReadPipelinedPop3Response(Connection& pop3, bool multiLine) {
     return ReadReply(pop3, multiLine ? ReplyKind::Pop3Multi : ReplyKind::Pop3Line, true);
 }
 
-std::string ReadPop3Lines(Connection& pop3, std::vector<std::string>& lines) {
+std::string ReadPop3Lines(Connection& pop3, MessageText& lines, std::size_t expectedBytes) {
     lines.clear();
+    // The size LIST gave sizes the text once; a server that lies about it only costs regrowth.
+    lines.Reserve(std::min(expectedBytes, pop3.Limits().maxReplyBytes));
     std::string status;
     bool haveStatus = false;
     // The bytes of the line not yet ended; never more than one line and one chunk.

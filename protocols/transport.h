@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/engine_context.h"
+#include "core/message_text.h"
 #include "core/zelm_error.h"
 
 namespace zelm {
@@ -161,8 +162,9 @@ std::string ReadPipelinedPop3Response(Connection& pop3, bool multiLine);
 /// Reads a multi-line POP3 reply straight into lines, so a large message is never held twice:
 /// the status line (with its CR LF) is returned, the lines after it up to the terminating "."
 /// go to lines as sent (a lone CR or LF also ends a line). The same failure rules: "" and no
-/// lines when the reply never comes or stops before its end.
-std::string ReadPop3Lines(Connection& pop3, std::vector<std::string>& lines);
+/// lines when the reply never comes or stops before its end. expectedBytes (the size LIST
+/// gave) sizes the text up front.
+std::string ReadPop3Lines(Connection& pop3, MessageText& lines, std::size_t expectedBytes = 0);
 /// Reads one SMTP reply, continuation lines ("250-") included, with the same failure rules.
 std::string ReadSmtpReply(Connection& smtp);
 

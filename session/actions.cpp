@@ -69,8 +69,7 @@ void ForwardMessage(ProcessingSession& session, const std::string& line) {
     if (!RetrieveForResponse(session, "forward")) return;
     MessageState& message = session.Message();
     ExpandRecipients(Argument(line), message);
-    const LentReceivedMessage received(session.pop3);
-    SendMail(session, message.recipientList, received.Lines());
+    SendMail(session, message.recipientList, ReceivedMessage(session));
 }
 
 void RunProgram(ProcessingSession& session, const std::string& line) {
@@ -162,27 +161,6 @@ void ReportStop(TestRun& run, const std::vector<std::string>& lines, std::size_t
 }
 
 } // namespace
-
-LentReceivedMessage::LentReceivedMessage(Pop3Client& pop3)
-    : m_pop3(pop3), m_lines(std::move(pop3.headerLines)), m_headerCount(m_lines.size()) {
-    try {
-        m_lines.reserve(m_headerCount + pop3.messageBody.size());
-    } catch (...) {
-        m_pop3.headerLines = std::move(m_lines);
-        throw;
-    }
-    for (auto& line : pop3.messageBody)
-        m_lines.push_back(std::move(line));
-}
-
-LentReceivedMessage::~LentReceivedMessage() {
-    // Swaps and a shrink only: giving the lines back cannot fail.
-    for (std::size_t i = 0; i < m_pop3.messageBody.size(); ++i) {
-        m_pop3.messageBody[i].swap(m_lines[m_headerCount + i]);
-    }
-    m_lines.resize(m_headerCount);
-    m_pop3.headerLines = std::move(m_lines);
-}
 
 std::vector<std::string> ActionLines(const std::string& actionsValue) {
     auto pieces = Split(actionsValue, "\r\n").pieces;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -13,25 +12,6 @@ enum class ActionOutcome { Stop, Continue };
 
 /// The action lines of a stored "Actions" value: every piece before its last CR LF.
 std::vector<std::string> ActionLines(const std::string& actionsValue);
-
-/// The received message (the header lines read by TOP, then the body) lent to one send
-/// without copying its text, since a forwarded message may be large; the POP3 client gets its
-/// lines back when this goes.
-class LentReceivedMessage {
-public:
-    explicit LentReceivedMessage(Pop3Client& pop3);
-    ~LentReceivedMessage();
-    LentReceivedMessage(const LentReceivedMessage&) = delete;
-    LentReceivedMessage& operator=(const LentReceivedMessage&) = delete;
-
-    /// The whole message, header first.
-    const std::vector<std::string>& Lines() const { return m_lines; }
-
-private:
-    Pop3Client& m_pop3;
-    std::vector<std::string> m_lines;
-    std::size_t m_headerCount;
-};
 
 /// Makes sure the current message's text is at hand for an action or reject response that
 /// needs it, retrieving it once. When it cannot be retrieved, writes the session-log line

@@ -72,8 +72,7 @@ void ForwardRejected(ProcessingSession& session) {
     MessageState& message = session.Message();
     message.messageVariables.RebuildNames(message.headerSummary.fields, session.textVariableNames);
     ExpandRecipients(address, message);
-    const LentReceivedMessage received(session.pop3);
-    SendMail(session, message.recipientList, received.Lines());
+    SendMail(session, message.recipientList, ReceivedMessage(session));
     session.context.log.WriteSessionLine(" - rejected (forwarded to " + address + ")");
 }
 
@@ -89,8 +88,7 @@ void ReturnRejected(ProcessingSession& session, bool customText) {
     message.messageVariables.RebuildNames(message.headerSummary.fields, session.textVariableNames);
     if (!customText) {
         ExpandRecipients(returnPath, message);
-        const LentReceivedMessage received(session.pop3);
-        SendMail(session, message.recipientList, received.Lines());
+        SendMail(session, message.recipientList, ReceivedMessage(session));
         session.context.log.WriteSessionLine(" - rejected (returned to " + returnPath + ")");
         return;
     }

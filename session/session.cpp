@@ -27,8 +27,12 @@ bool EnsureRetrieved(ProcessingSession& session) {
                                pop3.messageBody);
 }
 
+MessageLines ReceivedMessage(const ProcessingSession& session) {
+    return MessageLines(session.pop3.headerLines, session.pop3.messageBody);
+}
+
 void SendMail(ProcessingSession& session, const std::vector<std::string>& recipients,
-              const std::vector<std::string>& message) {
+              MessageLines message) {
     if (TestRun* run = session.testRun) {
         std::string list;
         for (const auto& recipient : recipients)

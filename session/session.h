@@ -87,9 +87,13 @@ private:
 /// would already be deleted is refused, as the server refuses it after a DELE.
 bool EnsureRetrieved(ProcessingSession& session);
 
+/// The received message (the header lines read by TOP, then the retrieved body) read where it
+/// lies, since a forwarded message may be large.
+MessageLines ReceivedMessage(const ProcessingSession& session);
+
 /// Hands one message to the SMTP sender; in a test run only its recipients are reported.
 void SendMail(ProcessingSession& session, const std::vector<std::string>& recipients,
-              const std::vector<std::string>& message);
+              MessageLines message);
 
 /// DELE for the current message, entered in the mailbox's journal first, so that a session
 /// killed before its QUIT still has the message deleted by the next one. True when the server

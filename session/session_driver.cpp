@@ -131,6 +131,7 @@ void StartMessage(ProcessingSession& session, int number) {
     pop3.messageRetrieved = false;
     session.Message().headerSummary = HeaderSummary{};
     session.Message().messageVariables.values.clear();
+    session.Message().messageVariables.body = nullptr;
     session.Message().recipientList.clear();
     ++session.counters.tot;
     session.messageNumber = number;

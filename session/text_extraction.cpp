@@ -83,7 +83,7 @@ std::int64_t Count(std::string_view line) {
 // every position stays valid.
 class Cursor {
 public:
-    explicit Cursor(std::span<const std::string> body) : m_body(body) {}
+    explicit Cursor(MessageLines body) : m_body(body) {}
 
     void Run(std::string_view line, std::vector<std::string>& values) {
         const auto* match =
@@ -138,7 +138,7 @@ public:
 private:
     std::size_t LastLine() const { return m_body.empty() ? 0 : m_body.size() - 1; }
     std::string_view Line(std::size_t index) const {
-        return index < m_body.size() ? std::string_view(m_body[index]) : std::string_view();
+        return index < m_body.size() ? m_body[index] : std::string_view();
     }
     std::size_t EndColumn() const { return Line(m_line).size() + 1; }
 
@@ -206,7 +206,7 @@ private:
         return text;
     }
 
-    std::span<const std::string> m_body;
+    MessageLines m_body;
     std::size_t m_line = 0;
     std::size_t m_column = 1;
     // A cut without a start before it takes the message start as its mark.
@@ -217,7 +217,7 @@ private:
 } // namespace
 
 std::vector<std::string> RunExtractionRoutine(std::span<const std::string> routine,
-                                              std::span<const std::string> bodyLines) {
+                                              MessageLines bodyLines) {
     std::vector<std::string> values;
     Cursor cursor(bodyLines);
     for (const auto& line : routine)
@@ -226,8 +226,7 @@ std::vector<std::string> RunExtractionRoutine(std::span<const std::string> routi
 }
 
 std::vector<std::string> RunExtraction(SettingsDb& db, const std::string& mailbox,
-                                       const std::string& filterName,
-                                       std::span<const std::string> bodyLines) {
+                                       const std::string& filterName, MessageLines bodyLines) {
     // A name that cannot be a filter's has no routine of its own.
     if (filterName.empty() || !FilterNameProblem(filterName).empty()) return {};
     const auto routine = SplitListValue(

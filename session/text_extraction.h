@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/config_store.h"
+#include "core/message_text.h"
 
 // The text extraction engine: a filter's routine of cursor movements over the message body and
 // of marks that cut pieces of it into named text variables.
@@ -29,13 +30,12 @@ struct TextVariable {
 /// Runs a routine (its command lines in order) over the body lines; one value per
 /// "Text extraction end" line run, in order. Never fails, whatever the routine or body.
 std::vector<std::string> RunExtractionRoutine(std::span<const std::string> routine,
-                                              std::span<const std::string> bodyLines);
+                                              MessageLines bodyLines);
 
 /// Reads the filter's "TextExtract" of the mailbox from the store and runs it over the body
 /// lines (MessageBody); a missing routine gives no values.
 std::vector<std::string> RunExtraction(SettingsDb& db, const std::string& mailbox,
-                                       const std::string& filterName,
-                                       std::span<const std::string> bodyLines);
+                                       const std::string& filterName, MessageLines bodyLines);
 
 /// The MessageVariables values after an extraction: the header field values, the "Header"
 /// text, the "Body" text, then the values cut.

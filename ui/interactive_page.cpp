@@ -27,16 +27,17 @@ constexpr int kColumnWidths[] = {125, 250, 55};
 // Each header fetched arms the timer for the next one after this long.
 constexpr int kHeaderTickMs = 1;
 
-std::string JoinLines(const std::vector<std::string>& lines, const char* lineBreak) {
+std::string JoinLines(MessageLines lines, const char* lineBreak) {
     std::size_t size = 0;
-    for (const auto& line : lines)
-        size += line.size() + 2;
+    lines.ForEach([&size](std::string_view line) { size += line.size() + 2; });
     std::string text;
     text.reserve(size);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0) text += lineBreak;
-        text += lines[i];
-    }
+    bool first = true;
+    lines.ForEach([&](std::string_view line) {
+        if (!first) text += lineBreak;
+        first = false;
+        text += line;
+    });
     return text;
 }
 

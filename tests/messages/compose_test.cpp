@@ -90,8 +90,9 @@ MessageState SampleMessage() {
                   "To: me@example.org", ""},
                  fields, 1234, state);
     state.messageVariables.RebuildNames(fields, {"Extract"});
-    AppendRetrievedValues(state.messageVariables, {"From: Ann Smith <ann@example.com>", ""},
-                          {"line one", "line two"});
+    // "Body" reads the text where it lies, so it lives as long as the tests.
+    static const MessageText body = MessageText::FromLines({"line one", "line two"});
+    AppendRetrievedValues(state.messageVariables, {"From: Ann Smith <ann@example.com>", ""}, body);
     state.messageVariables.values.push_back("{From}");
     return state;
 }

@@ -355,7 +355,8 @@ TEST_F(DataFileTest, RejectReplyGetsOneToLine) {
 TEST_F(DataFileTest, OutboxFileLayout) {
     const auto folder = OutboxFolder(m_home, "Office");
     EnsureOutboxFolder(folder);
-    const auto path = WriteOutboxMessage(folder, {1, {"a@x.com", "b@y.com"}, {"l1", "l2", "l3"}});
+    const auto path =
+        WriteOutboxMessage(folder, OutboxMessage{1, {"a@x.com", "b@y.com"}, {"l1", "l2", "l3"}});
     EXPECT_EQ(Bytes(path), "1\r\na@x.com\r\nb@y.com\r\n\r\nl1\r\nl2\r\nl3\r\n\r\n");
 
     const auto name = fs::path(path).filename().string();
@@ -364,6 +365,19 @@ TEST_F(DataFileTest, OutboxFileLayout) {
     for (char c : name.substr(0, 8))
         EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Y')) << name;
     EXPECT_EQ(ListOutboxFiles(folder), std::vector<std::string>{path});
+}
+
+TEST_F(DataFileTest, ReceivedMessageIsStoredAsItsLines) {
+    // A forwarded message is stored from its header lines and body text where they lie.
+    const auto folder = OutboxFolder(m_home, "Office");
+    EnsureOutboxFolder(folder);
+    const std::vector<std::string> header = {"Subject: s", ""};
+    const auto body = MessageText::FromLines({".dot", "", "end"});
+    const std::vector<std::string> to = {"a@x.com"};
+    const auto path = WriteOutboxMessage(folder, OutboxEntry(3, to, MessageLines(header, body)));
+    EXPECT_EQ(Bytes(path), "3\r\na@x.com\r\n\r\nSubject: s\r\n\r\n.dot\r\n\r\nend\r\n\r\n");
+    EXPECT_EQ(ReadOutboxMessage(path).lines,
+              (std::vector<std::string>{"Subject: s", "", ".dot", "", "end"}));
 }
 
 TEST_F(DataFileTest, OutboxMessageSurvivesRepeatedRetries) {
@@ -399,7 +413,7 @@ TEST_F(DataFileTest, UnusableRecipientsAreNeverStored) {
     const auto folder = OutboxFolder(m_home, "box");
     EnsureOutboxFolder(folder);
     const auto path = WriteOutboxMessage(
-        folder, {2, {"", "a@x.com", "  ", "b@y\r\nRCPT TO:<c@z>", "d@w"}, {"m"}});
+        folder, OutboxMessage{2, {"", "a@x.com", "  ", "b@y\r\nRCPT TO:<c@z>", "d@w"}, {"m"}});
     const auto back = ReadOutboxMessage(path);
     EXPECT_EQ(back.recipients, (std::vector<std::string>{"a@x.com", "d@w"}));
     EXPECT_EQ(back.lines, std::vector<std::string>{"m"});
@@ -472,10 +486,10 @@ TEST_F(DataFileTest, OutboxFolderListing) {
 TEST_F(DataFileTest, ReplacedOutboxMessageTakesANewNameAndLeavesOneFile) {
     const auto folder = OutboxFolder(m_home, "box");
     EnsureOutboxFolder(folder);
-    const auto neighbour = WriteOutboxMessage(folder, {1, {"n@x"}, {"neighbour"}});
-    const auto old = WriteOutboxMessage(folder, {1, {"a@x"}, {"m"}});
+    const auto neighbour = WriteOutboxMessage(folder, OutboxMessage{1, {"n@x"}, {"neighbour"}});
+    const auto old = WriteOutboxMessage(folder, OutboxMessage{1, {"a@x"}, {"m"}});
 
-    const auto moved = ReplaceOutboxMessage(old, {2, {"a@x"}, {"m"}});
+    const auto moved = ReplaceOutboxMessage(old, OutboxMessage{2, {"a@x"}, {"m"}});
 
     EXPECT_NE(moved, old);
     std::vector<std::string> expected = {neighbour, moved};
@@ -490,7 +504,7 @@ TEST_F(DataFileTest, OutboxNamesDoNotCollide) {
     EnsureOutboxFolder(folder);
     std::set<std::string> paths;
     for (int i = 0; i < 50; ++i)
-        paths.insert(WriteOutboxMessage(folder, {i, {"a@x"}, {std::to_string(i)}}));
+        paths.insert(WriteOutboxMessage(folder, OutboxMessage{i, {"a@x"}, {std::to_string(i)}}));
     EXPECT_EQ(paths.size(), 50u);
     EXPECT_EQ(ListOutboxFiles(folder).size(), 50u);
     for (const auto& path : paths) {

@@ -172,7 +172,8 @@ TEST(MessageVariables, LookupAndReset) {
     EXPECT_EQ(state.messageVariables.Lookup("Nope"), std::nullopt);
 
     ParseHeaders({"Subject: one", ""}, fields, 1, state);
-    AppendRetrievedValues(state.messageVariables, {"Subject: one", ""}, {"body 1", "body 2"});
+    const auto body = MessageText::FromLines({"body 1", "body 2"});
+    AppendRetrievedValues(state.messageVariables, {"Subject: one", ""}, body);
     state.messageVariables.values.push_back("extracted");
     EXPECT_EQ(state.messageVariables.Lookup("header"),
               std::optional<std::string_view>("Subject: one\r\n\r\n"));
@@ -181,7 +182,7 @@ TEST(MessageVariables, LookupAndReset) {
     EXPECT_EQ(state.messageVariables.Lookup("code"), std::optional<std::string_view>("extracted"));
 
     // A second extraction on the retrieved message starts again from header and body.
-    ResetRetrievedValues(state, {"Subject: one", ""}, {"body 1", "body 2"});
+    ResetRetrievedValues(state, {"Subject: one", ""}, body);
     EXPECT_EQ(state.messageVariables.values.size(), fields.size() + 2);
     EXPECT_EQ(state.messageVariables.Lookup("code"), std::optional<std::string_view>(""));
 
@@ -197,7 +198,7 @@ TEST(EnsureRetrievedWith, AddsHeaderAndBodyOnlyAfterARetrieval) {
     state.messageVariables.RebuildNames(fields, {});
     ParseHeaders({"Subject: s", ""}, fields, 1, state);
     const Lines header = {"Subject: s", ""};
-    Lines body = {"stale body of another message"};
+    auto body = MessageText::FromLines({"stale body of another message"});
 
     EXPECT_FALSE(EnsureRetrievedWith([] { return false; }, state.messageVariables, header, body));
     EXPECT_EQ(state.messageVariables.values.size(), fields.size());
@@ -206,7 +207,7 @@ TEST(EnsureRetrievedWith, AddsHeaderAndBodyOnlyAfterARetrieval) {
     // The lists are read after the retrieval has filled them.
     EXPECT_TRUE(EnsureRetrievedWith(
         [&] {
-            body = {"fresh"};
+            body = MessageText::FromLines({"fresh"});
             return true;
         },
         state.messageVariables, header, body));

@@ -84,7 +84,8 @@ protected:
 TEST_F(OutboxTest, FailedSendLeavesOneFileWithTheLayout) {
     FakeServer server(Refusing());
     Aim(server);
-    SmtpSendMessage(sender, {"a@example.com", "b@example.com"}, {"L1", "L2", "L3"});
+    const std::vector<std::string> message = {"L1", "L2", "L3"};
+    SmtpSendMessage(sender, {"a@example.com", "b@example.com"}, message);
     EXPECT_TRUE(server.Finish()) << server.Failure();
     const auto files = ListOutboxFiles(folder);
     ASSERT_EQ(files.size(), 1u);
@@ -251,7 +252,8 @@ TEST_F(OutboxTest, DamagedFileIsSkippedAndKept) {
 TEST_F(OutboxTest, NoCurrentMailboxIsAnError) {
     env.context.currentMailbox.clear();
     EXPECT_THROW(SendPendingMail(sender), ZelmError);
-    EXPECT_THROW(RecordFailedAttempt(sender, {"a@example.com"}, {"x"}), ZelmError);
+    const std::vector<std::string> message = {"x"};
+    EXPECT_THROW(RecordFailedAttempt(sender, {"a@example.com"}, message), ZelmError);
 }
 
 } // namespace

@@ -79,7 +79,7 @@ TEST_F(Pop3RealU01, ReadsCountIdsSizesHeadersAndBodies) {
 
     ASSERT_TRUE(Pop3Retr(pop3, 2));
     // The server stuffs every line that starts with a dot; retrieval takes one dot off again.
-    EXPECT_EQ(pop3.messageBody,
+    EXPECT_EQ(pop3.messageBody.Lines(),
               (std::vector<std::string>{"line", ".starts with a dot", "..two dots"}));
     EXPECT_EQ(env.home.Read("zelm.dat"), second);
 

@@ -513,7 +513,7 @@ TEST_F(Pop3Test, RetrUnstuffsWritesZelmDatAndKeepsTheBody) {
     ASSERT_TRUE(Pop3Retr(pop3, 1));
     EXPECT_EQ(env.home.Read("zelm.dat"),
               "From: a@b\r\n.Hdr: x\r\n\r\n.dot line\r\n..two\r\nbody.\r\n");
-    EXPECT_EQ(pop3.messageBody, (std::vector<std::string>{".dot line", "..two", "body."}));
+    EXPECT_EQ(pop3.messageBody.Lines(), (std::vector<std::string>{".dot line", "..two", "body."}));
     EXPECT_TRUE(pop3.messageRetrieved);
     EXPECT_EQ(env.ui.panelHistory[2], (std::vector<std::string>{"Retrieving 1", ""}));
     EXPECT_TRUE(env.ui.browserButtons[BrowserButton::GetSummary]);
@@ -524,7 +524,7 @@ TEST_F(Pop3Test, RetrWithoutEmptyLineHasAnEmptyBody) {
     FakeServer server(
         {script::Expect("RETR 1\r\n"), script::Send("+OK\r\nFrom: a@b\r\nSubject: s\r\n.\r\n")});
     ConnectTo(server);
-    pop3.messageBody = {"earlier"};
+    pop3.messageBody = MessageText::FromLines({"earlier"});
     ASSERT_TRUE(Pop3Retr(pop3, 1));
     EXPECT_TRUE(pop3.messageBody.empty());
     EXPECT_EQ(env.home.Read("zelm.dat"), "From: a@b\r\nSubject: s\r\n");

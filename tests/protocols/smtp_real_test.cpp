@@ -109,7 +109,8 @@ TEST_F(SmtpRealTest, ComposedAttachmentDecodesOnTheServer) {
 TEST_F(SmtpRealTest, MessageWithoutAnyAddressIsRefusedAtDataAndKept) {
     // An entry that resolved to no address is never sent as "RCPT TO:<>"; with no recipient
     // left, the server's answer to DATA decides, and the message waits in the outbox.
-    SmtpSendMessage(sender, {""}, {Marker("nobody"), "", "x"});
+    const std::vector<std::string> message = {Marker("nobody"), "", "x"};
+    SmtpSendMessage(sender, {""}, message);
     EXPECT_EQ(sender.sendStatus, SendStatus::Failed);
     ASSERT_EQ(env.ui.errorLines.size(), 1u);
     EXPECT_NE(env.ui.errorLines[0].find("SMTP DATA: 503"), std::string::npos)
@@ -151,7 +152,8 @@ TEST_F(SmtpRealTest, WrongSmtpPasswordIsARefusedAuth) {
     sender.authEnabled = true;
     sender.authUserId = test::kRealSmtpUser;
     sender.authPassword = "wrong";
-    SmtpSendMessage(sender, {"one@example.com"}, {Marker("wrong-auth"), "", "x"});
+    const std::vector<std::string> message = {Marker("wrong-auth"), "", "x"};
+    SmtpSendMessage(sender, {"one@example.com"}, message);
     EXPECT_EQ(sender.sendStatus, SendStatus::Failed);
     ASSERT_EQ(env.ui.errorLines.size(), 1u);
     EXPECT_EQ(env.ui.errorLines[0].substr(21, 15), "SMTP AUTH: 535 ") << env.ui.errorLines[0];

@@ -429,17 +429,17 @@ TEST_F(PipelinedReadTest, LinesAreReadAsTheyComeAndACutReplyGivesNone) {
                  {"+OK 12 octets\r\nSubj", "ect: a\r\n\r\nbo\rdy\r", "\n..x\r\n.", "\r\n"}, 20),
              script::Silent(300)});
         ConnectTo(server);
-        std::vector<std::string> lines;
+        MessageText lines;
         EXPECT_EQ(ReadPop3Lines(pop3, lines), "+OK 12 octets\r\n");
         // A lone CR ends a line as in a stored list; the dot-stuffing is left to the caller.
-        EXPECT_EQ(lines, (std::vector<std::string>{"Subject: a", "", "bo", "dy", "..x"}));
+        EXPECT_EQ(lines.Lines(), (std::vector<std::string>{"Subject: a", "", "bo", "dy", "..x"}));
         EXPECT_TRUE(pop3.Active());
         pop3.Close();
     }
     {
         FakeServer server({script::Send("+OK\r\nSubject: a\r\n"), script::Close()});
         ConnectTo(server);
-        std::vector<std::string> lines;
+        MessageText lines;
         EXPECT_EQ(ReadPop3Lines(pop3, lines), "");
         EXPECT_TRUE(lines.empty());
         EXPECT_FALSE(pop3.Active());

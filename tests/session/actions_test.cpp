@@ -103,9 +103,9 @@ TEST_F(ActionsTest, ForwardRetrievesOnceAndResolvesReferences) {
     EXPECT_EQ(dialogues[0].data, JoinListValue(Received()));
     EXPECT_EQ(dialogues[1].data, JoinListValue(Received()));
     EXPECT_EQ(Panel3(), (std::vector<std::string>{"Forwarding 1", "", "Forwarding 1", ""}));
-    // The lines lent to each send are back where later actions read them.
+    // Each send read the message where it lies; later actions still find it there.
     EXPECT_EQ(pop3.headerLines, test::SpamHeader());
-    EXPECT_EQ(pop3.messageBody, kBody);
+    EXPECT_EQ(pop3.messageBody.Lines(), kBody);
 }
 
 TEST_F(ActionsTest, UnretrievableMessageSkipsEveryActionThatNeedsItsText) {

@@ -600,10 +600,14 @@ TEST_F(EnsureRetrievedTest, AppendsHeaderAndBody) {
 
     ASSERT_TRUE(EnsureRetrieved(session));
 
-    auto expected = headerValues;
-    expected.push_back("From: f@example.com\r\nSubject: hi\r\n\r\n");
-    expected.push_back("line one\r\n.dotted\r\n");
-    EXPECT_EQ(session.Message().messageVariables.values, expected);
+    // "Header" and "Body" follow the header values; "Body" is read from the retrieved text.
+    MessageVariables& variables = session.Message().messageVariables;
+    ASSERT_EQ(variables.values.size(), headerValues.size() + 2);
+    variables.RebuildNames(t.ui.headerFieldNames, {});
+    EXPECT_TRUE(std::equal(headerValues.begin(), headerValues.end(), variables.values.begin()));
+    EXPECT_EQ(variables.Lookup("Header"),
+              std::optional<std::string_view>("From: f@example.com\r\nSubject: hi\r\n\r\n"));
+    EXPECT_EQ(variables.Lookup("Body"), std::optional<std::string_view>("line one\r\n.dotted\r\n"));
     EXPECT_TRUE(pop3.messageRetrieved);
     EXPECT_TRUE(t.home.Exists("zelm.dat"));
 }

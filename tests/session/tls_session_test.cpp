@@ -184,7 +184,8 @@ TEST_P(TlsSessionTest, EndsTheConversationAndGoesOn) {
         Set(kHostile, schema::SMTPFrom, "me@example.org");
         Set(kHostile, schema::SMTPPassword, ScramblePassword("smtp-secret"));
         EnsureOutboxFolder(outbox);
-        WriteOutboxMessage(outbox, {0, {"you@example.net"}, {"Subject: waiting", "", "text"}});
+        WriteOutboxMessage(outbox,
+                           OutboxMessage{0, {"you@example.net"}, {"Subject: waiting", "", "text"}});
     }
     for (const auto& [name, value] : c.settings) {
         if (name == std::string(schema::SMTPAuth)) {
