@@ -472,7 +472,8 @@ std::vector<std::string> Pop3TopPipelined(Pop3Client& pop3, const std::vector<in
             // The window is filled in one send, so a burst costs one round trip and neither
             // side's buffers can fill with unread replies. It is topped up only once half of
             // it has been answered: the server never runs dry, and each send carries many
-            // commands instead of one (a send on loopback costs as much as the server's reply).
+            // commands instead of one (on loopback a send also runs the receiving side's
+            // network processing, and wakes the server once for all of them).
             if (sent < numbers.size() && sent - replies.size() <= inFlight / 2) {
                 std::string commands;
                 while (sent < numbers.size() && sent - replies.size() < inFlight) {
