@@ -166,7 +166,12 @@ void SessionLog::WriteErrorLine(const std::string& text) {
 }
 
 std::string SessionLog::LogTimestamp() const {
-    return zelm::LogTimestamp(m_clock());
+    const std::time_t now = m_clock();
+    if (now != m_stampedMoment || m_stamp.empty()) {
+        m_stamp = zelm::LogTimestamp(now);
+        m_stampedMoment = now;
+    }
+    return m_stamp;
 }
 
 void SessionLog::SetClock(Clock clock) {

@@ -51,6 +51,9 @@ private:
     EngineUi& m_ui;
     Clock m_clock;
     Divert m_divert;
+    // The last moment stamped and its text: a session writes many lines within one second.
+    mutable std::time_t m_stampedMoment = -1;
+    mutable std::string m_stamp;
     int m_sessionFd = -1;
     int m_errorFd = -1;
 };

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <optional>
+#include <string_view>
 #include <unistd.h>
 
 #include "core/string_helpers.h"
@@ -80,11 +82,53 @@ void SetMessageButtons(EngineUi& ui, bool enabled) {
     ui.SetBrowserButton(BrowserButton::DeleteMessage, enabled);
 }
 
+// Hands each line of text to take, split as SplitListValue splits a stored list (CR LF, or a
+// lone CR or LF; no line after a final break). Every reply of a session passes through here,
+// so the breaks are found with memchr rather than byte by byte.
+template <typename Take>
+void ForEachReplyLine(std::string_view text, Take take) {
+    if (text.empty()) return;
+    const char* const end = text.data() + text.size();
+    const auto next = [end](const char* from, char c) {
+        const void* found = std::memchr(from, c, static_cast<std::size_t>(end - from));
+        return found ? static_cast<const char*>(found) : end;
+    };
+    const char* start = text.data();
+    const char* cr = next(start, '\r');
+    const char* lf = next(start, '\n');
+    for (;;) {
+        const char* lineEnd = std::min(cr, lf);
+        if (lineEnd == end) break;
+        take(std::string_view(start, static_cast<std::size_t>(lineEnd - start)));
+        start = lineEnd + 1;
+        if (*lineEnd == '\r' && start < end && *start == '\n') ++start;
+        if (cr < start) cr = next(start, '\r');
+        if (lf < start) lf = next(start, '\n');
+    }
+    if (start < end) take(std::string_view(start, static_cast<std::size_t>(end - start)));
+}
+
+// Hands take the reply's lines without the status line and the terminating "." line.
+template <typename Take>
+void ForEachReplyBodyLine(std::string_view reply, Take take) {
+    bool status = true;
+    std::optional<std::string_view> previous;
+    ForEachReplyLine(reply, [&](std::string_view line) {
+        if (status) {
+            status = false;
+            return;
+        }
+        // A line is known not to be the last one only once the next has been found.
+        if (previous) take(*previous);
+        previous = line;
+    });
+}
+
 // The reply's lines without the status line and the terminating "." line.
 std::vector<std::string> ReplyLines(const std::string& reply) {
-    auto lines = SplitListValue(reply);
-    if (!lines.empty()) lines.erase(lines.begin());
-    if (!lines.empty()) lines.pop_back();
+    std::vector<std::string> lines;
+    lines.reserve(static_cast<std::size_t>(std::count(reply.begin(), reply.end(), '\n')));
+    ForEachReplyBodyLine(reply, [&](std::string_view line) { lines.emplace_back(line); });
     return lines;
 }
 
@@ -330,12 +374,13 @@ bool Pop3List(Pop3Client& pop3, int n) {
 namespace {
 
 // A message number as a listing line gives it: decimal digits only, within 1..total.
-std::optional<int> ListedNumber(const std::string& text, int total) {
+std::optional<int> ListedNumber(std::string_view text, int total) {
     if (text.empty() || text.size() > 9) return std::nullopt;
-    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
+    int number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + (c - '0');
     }
-    const int number = std::stoi(text);
     if (number < 1 || number > total) return std::nullopt;
     return number;
 }
@@ -354,19 +399,22 @@ bool ReadListing(Pop3Client& pop3, const std::string& command, const std::string
         return false;
     }
     std::vector<bool> seen(static_cast<std::size_t>(total), false);
-    for (const std::string& line : ReplyLines(reply)) {
-        const auto fields = Split(line, " ");
-        if (fields.count < 2) continue;
-        const auto number = ListedNumber(fields.pieces[0], total);
-        if (!number) continue;
+    ForEachReplyBodyLine(reply, [&](std::string_view line) {
+        // The first two of the fields that single blanks separate; a line with one field is
+        // no listing line.
+        const auto blank = line.find(' ');
+        if (blank == std::string_view::npos) return;
+        const auto number = ListedNumber(line.substr(0, blank), total);
+        if (!number) return;
         const auto index = static_cast<std::size_t>(*number - 1);
         if (seen[index]) {
             values[index].reset();
-            continue;
+            return;
         }
         seen[index] = true;
-        values[index] = valueOf(fields.pieces[1]);
-    }
+        const std::string_view rest = line.substr(blank + 1);
+        values[index] = valueOf(rest.substr(0, rest.find(' ')));
+    });
     return true;
 }
 
@@ -385,18 +433,18 @@ bool Pop3Capa(Pop3Client& pop3, bool& pipelining) {
 
 bool Pop3UidlAll(Pop3Client& pop3, MailboxListing& listing) {
     return ReadListing(pop3, "UIDL\r\n", "Pop3 UIDL: ", listing.uids,
-                       [](const std::string& field) -> std::optional<std::string> {
-                           std::string uid = Trim(field);
+                       [](std::string_view field) -> std::optional<std::string> {
+                           const std::string_view uid = TrimmedView(field);
                            if (uid.empty()) return std::nullopt;
-                           return uid;
+                           return std::string(uid);
                        });
 }
 
 bool Pop3ListAll(Pop3Client& pop3, MailboxListing& listing) {
     return ReadListing(pop3, "LIST\r\n", "Pop3 LIST: ", listing.sizes,
-                       [](const std::string& field) -> std::optional<int> {
+                       [](std::string_view field) -> std::optional<int> {
                            // A size as LIST n would read it: digits, 0 allowed.
-                           const std::string size = Trim(field);
+                           const std::string_view size = TrimmedView(field);
                            if (size == "0") return 0;
                            return ListedNumber(size, std::numeric_limits<int>::max());
                        });
@@ -410,14 +458,21 @@ std::vector<std::string> Pop3TopPipelined(Pop3Client& pop3, const std::vector<in
     const std::size_t inFlight = std::max<std::size_t>(1, window);
     try {
         while (replies.size() < numbers.size()) {
-            // Commands go out in one send while the window has room, so a burst costs one
-            // round trip and neither side's buffers can fill with unread replies.
-            std::string commands;
-            while (sent < numbers.size() && sent - replies.size() < inFlight) {
-                commands += "TOP " + std::to_string(numbers[sent]) + " 0\r\n";
-                ++sent;
+            // The window is filled in one send, so a burst costs one round trip and neither
+            // side's buffers can fill with unread replies. It is topped up only once half of
+            // it has been answered: the server never runs dry, and each send carries many
+            // commands instead of one (on loopback a send also runs the receiving side's
+            // network processing, and wakes the server once for all of them).
+            if (sent < numbers.size() && sent - replies.size() <= inFlight / 2) {
+                std::string commands;
+                while (sent < numbers.size() && sent - replies.size() < inFlight) {
+                    commands += "TOP ";
+                    commands += std::to_string(numbers[sent]);
+                    commands += " 0\r\n";
+                    ++sent;
+                }
+                pop3.connection.SendText(commands);
             }
-            if (!commands.empty()) pop3.connection.SendText(commands);
             replies.push_back(ReadPipelinedPop3Response(pop3.connection, true));
             if (!pop3.connection.Active()) break;
         }

@@ -98,8 +98,9 @@ bool Pop3UidlAll(Pop3Client& pop3, MailboxListing& listing);
 /// LIST without a number: every message's size into listing.sizes (messageTotal entries).
 /// False, with one error-log line "Pop3 LIST: " and the reply, when it was refused.
 bool Pop3ListAll(Pop3Client& pop3, MailboxListing& listing);
-/// TOP n 0 for each of numbers, sent ahead with at most window commands awaiting their reply;
-/// the replies as read, in order, "" for each one lost with the connection. Nothing is judged.
+/// TOP n 0 for each of numbers, sent ahead with at most window commands awaiting their reply
+/// (topped up once half of them have been answered); the replies as read, in order, "" for
+/// each one lost with the connection. Nothing is judged.
 std::vector<std::string> Pop3TopPipelined(Pop3Client& pop3, const std::vector<int>& numbers,
                                           std::size_t window);
 /// What Pop3Top does with the reply once read: judged, headerLines filled, the parser called.

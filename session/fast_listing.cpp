@@ -1,6 +1,8 @@
 #include "session/fast_listing.h"
 
+#include <algorithm>
 #include <exception>
+#include <utility>
 #include <vector>
 
 #include "core/schema.h"
@@ -69,9 +71,12 @@ std::optional<int> FastListing::Size(int n) const {
 std::optional<std::string> FastListing::HeaderReply(Pop3Client& pop3, int n,
                                                     const std::function<bool(int)>& needsHeader) {
     if (!m_active || !m_pipelining) return std::nullopt;
-    if (const auto found = m_readAhead.find(n); found != m_readAhead.end()) {
-        std::string reply = std::move(found->second);
-        m_readAhead.erase(found);
+    const auto found =
+        std::lower_bound(m_readAhead.begin(), m_readAhead.end(), n,
+                         [](const ReadAhead& entry, int number) { return entry.number < number; });
+    if (found != m_readAhead.end() && found->number == n && found->reply) {
+        std::optional<std::string> reply = std::move(found->reply);
+        found->reply.reset();
         return reply;
     }
     // Whatever was read ahead for earlier numbers is no longer wanted.
@@ -80,12 +85,13 @@ std::optional<std::string> FastListing::HeaderReply(Pop3Client& pop3, int n,
     for (int next = n + 1; next <= pop3.messageTotal && numbers.size() < kBurst; ++next) {
         if (needsHeader(next)) numbers.push_back(next);
     }
-    const auto replies = Pop3TopPipelined(pop3, numbers, kWindow);
+    auto replies = Pop3TopPipelined(pop3, numbers, kWindow);
     NoteLoss(pop3.connection);
+    m_readAhead.reserve(numbers.size() - 1);
     for (std::size_t i = 1; i < numbers.size(); ++i) {
-        m_readAhead.emplace(numbers[i], replies[i]);
+        m_readAhead.push_back({numbers[i], std::move(replies[i])});
     }
-    return replies[0];
+    return std::move(replies[0]);
 }
 
 } // namespace zelm

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/config_store.h"
 #include "protocols/pop3.h"
@@ -57,7 +57,13 @@ private:
     std::size_t m_sendCallsAtLoss = 0;
     bool m_pipelining = false;
     MailboxListing m_listing;
-    std::map<int, std::string> m_readAhead;
+    // The replies of the last burst after its first, in ascending message order; one taken
+    // up is reset, so it is never handed out twice.
+    struct ReadAhead {
+        int number;
+        std::optional<std::string> reply;
+    };
+    std::vector<ReadAhead> m_readAhead;
 };
 
 } // namespace zelm

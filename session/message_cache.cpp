@@ -1,8 +1,34 @@
 #include "session/message_cache.h"
 
-#include "core/string_helpers.h"
+#include <cstdint>
 
 namespace zelm {
+
+namespace {
+
+char LowerLetter(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+} // namespace
+
+std::size_t MessageCache::NoCaseHash::operator()(const std::string& id) const {
+    // FNV-1a over the lower-cased bytes.
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const char c : id) {
+        hash ^= static_cast<unsigned char>(LowerLetter(c));
+        hash *= 1099511628211ULL;
+    }
+    return static_cast<std::size_t>(hash);
+}
+
+bool MessageCache::NoCaseEqual::operator()(const std::string& a, const std::string& b) const {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerLetter(a[i]) != LowerLetter(b[i])) return false;
+    }
+    return true;
+}
 
 void MessageCache::Assign(const std::vector<std::string>& ids) {
     Clear();
@@ -12,17 +38,17 @@ void MessageCache::Assign(const std::vector<std::string>& ids) {
 }
 
 bool MessageCache::Contains(const std::string& id) const {
-    return m_index.find(LowerAscii(id)) != m_index.end();
+    return m_index.find(id) != m_index.end();
 }
 
 void MessageCache::Append(const std::string& id) {
     m_entries.push_back(id);
-    ++m_index[LowerAscii(id)];
+    ++m_index[id];
 }
 
 void MessageCache::Trim(long limit) {
     while (!m_entries.empty() && (limit <= 0 || static_cast<long>(m_entries.size()) > limit)) {
-        auto found = m_index.find(LowerAscii(m_entries.front()));
+        auto found = m_index.find(m_entries.front());
         if (found != m_index.end() && --found->second == 0) {
             m_index.erase(found);
         }

@@ -29,9 +29,19 @@ public:
     void Clear();
 
 private:
+    // Hashes and compares ids as their lower-cased forms would, without making them: every
+    // message of a session asks the index several times.
+    struct NoCaseHash {
+        std::size_t operator()(const std::string& id) const;
+    };
+    struct NoCaseEqual {
+        bool operator()(const std::string& a, const std::string& b) const;
+    };
+
     std::deque<std::string> m_entries;
-    // Lower-cased id -> number of entries with that key (a stored cache may hold duplicates).
-    std::unordered_map<std::string, int> m_index;
+    // Id (equal without regard to case) -> number of entries with that key (a stored cache
+    // may hold duplicates).
+    std::unordered_map<std::string, int, NoCaseHash, NoCaseEqual> m_index;
 };
 
 } // namespace zelm

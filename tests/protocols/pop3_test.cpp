@@ -5,7 +5,11 @@
 #include <filesystem>
 #include <functional>
 #include <ostream>
+#include <string>
+#include <sys/socket.h>
+#include <vector>
 
+#include "core/string_helpers.h"
 #include "tests/support/fake_server.h"
 #include "tests/support/short_limits.h"
 #include "tests/support/test_home.h"
@@ -466,6 +470,53 @@ TEST_F(Pop3Test, TopFillsHeaderLinesAndCallsTheParser) {
     EXPECT_TRUE(env.ui.browserButtons[BrowserButton::GetMessage]);
     EXPECT_EQ(env.ui.headerTimerArmings, 0); // not interactive
     server.Finish();
+}
+
+TEST_F(Pop3Test, TopReplyLinesSplitAsAStoredListIs) {
+    // A header line keeps whatever a stored list would keep: a lone CR or LF also ends a line.
+    const std::string replies[] = {
+        "+OK\r\nA: 1\r\nB: 2\r\n\r\n.\r\n",
+        "+OK\r\nA: 1\rB: 2\nC: 3\n\rD\r\n.\r\n",
+        "+OK\r\n\r\n\r\n.\r\n",
+        "+OK\r\nA: no end",
+        "+OK\r\n.\r\n",
+        "+OK",
+    };
+    for (const std::string& reply : replies) {
+        SCOPED_TRACE(reply);
+        auto expected = SplitListValue(reply);
+        expected.erase(expected.begin());
+        if (!expected.empty()) expected.pop_back();
+        ASSERT_TRUE(Pop3TopReply(pop3, 1, reply));
+        EXPECT_EQ(pop3.headerLines, expected);
+    }
+}
+
+TEST_F(Pop3Test, PipelinedTopsRefillTheWindowOnceHalfIsAnswered) {
+    // Window 4: four commands go out, then two more each time two replies have come, so the
+    // server never has more than four to answer and never runs out.
+    const auto top = [](int n) { return "TOP " + std::to_string(n) + " 0\r\n"; };
+    const auto reply = [](int n) { return "+OK\r\nSubject: " + std::to_string(n) + "\r\n.\r\n"; };
+    FakeServer server({script::Expect(top(1) + top(2) + top(3) + top(4)),
+                       script::Send(reply(1) + reply(2)), script::Expect(top(5) + top(6)),
+                       script::Send(reply(3) + reply(4)), script::Expect(top(7)),
+                       script::Send(reply(5) + reply(6) + reply(7))});
+    ConnectTo(server);
+    std::vector<std::string> sends;
+    pop3.connection.Calls().send = [&sends](int fd, const void* data, std::size_t size, int flags) {
+        const ssize_t sent = ::send(fd, data, size, flags);
+        if (sent > 0) sends.emplace_back(static_cast<const char*>(data), sent);
+        return sent;
+    };
+
+    const auto replies = Pop3TopPipelined(pop3, {1, 2, 3, 4, 5, 6, 7}, 4);
+    const std::vector<std::string> expectedSends = {top(1) + top(2) + top(3) + top(4),
+                                                    top(5) + top(6), top(7)};
+    EXPECT_EQ(sends, expectedSends);
+    ASSERT_EQ(replies.size(), 7u);
+    for (int n = 1; n <= 7; ++n)
+        EXPECT_EQ(replies[n - 1], reply(n));
+    EXPECT_TRUE(server.Finish()) << server.Failure();
 }
 
 TEST_F(Pop3Test, TopInTheBrowserArmsTheHeaderTimerWhileHeadersRemain) {
