@@ -22,8 +22,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display number itself and writes it to the descriptor.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" \
+# Xvfb picks a free display number itself and writes it to the descriptor. -noreset: the
+# accessibility bus launcher connects and leaves again, and a server resetting after its last
+# client left refuses the program's connection for that moment.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" \
   2>"$work/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 1 100); do
