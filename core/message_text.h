@@ -34,8 +34,6 @@ public:
     /// Empties the text; a large buffer is given back rather than kept for the next message.
     void clear();
 
-    bool operator==(const MessageText& other) const { return m_text == other.m_text; }
-
 private:
     std::string m_text;
     std::vector<std::size_t> m_starts;

@@ -131,14 +131,6 @@ std::string_view TrimmedView(std::string_view text) {
     return text;
 }
 
-namespace {
-
-char LowerAsciiChar(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
-} // namespace
-
 std::string LowerAscii(const std::string& text) {
     std::string result = text;
     std::transform(result.begin(), result.end(), result.begin(), LowerAsciiChar);
@@ -149,8 +141,13 @@ bool ContainsNoCase(const std::string& text, const std::string& pattern) {
     return LowerAscii(text).find(LowerAscii(pattern)) != std::string::npos;
 }
 
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && LowerAscii(a) == LowerAscii(b);
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    // In place: ids and header names are compared many times per message.
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerAsciiChar(a[i]) != LowerAsciiChar(b[i])) return false;
+    }
+    return true;
 }
 
 bool LessNoCase(const std::string& a, const std::string& b) {

@@ -37,10 +37,14 @@ std::string Trim(const std::string& text);
 std::string_view TrimmedView(std::string_view text);
 /// Lower-cases only the letters A to Z.
 std::string LowerAscii(const std::string& text);
+/// LowerAscii for one character.
+inline char LowerAsciiChar(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
 /// Case-insensitive substring test that lower-cases only A to Z.
 bool ContainsNoCase(const std::string& text, const std::string& pattern);
 /// Names compare without regard to case (A to Z only).
-bool EqualsNoCase(const std::string& a, const std::string& b);
+bool EqualsNoCase(std::string_view a, std::string_view b);
 /// Ascending order without regard to case (A to Z only), for sorted name lists.
 bool LessNoCase(const std::string& a, const std::string& b);
 

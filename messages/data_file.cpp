@@ -231,10 +231,6 @@ void ReplaceFile(const std::string& path, std::string_view content) {
     temp.ReplaceTarget(path);
 }
 
-char LowerLetter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
 // A header is any line that begins, ignoring the case of A to Z, with "[" name "]"; what
 // follows the "]" does not matter.
 bool IsSectionHeader(std::string_view line, std::string_view name) {
@@ -242,7 +238,7 @@ bool IsSectionHeader(std::string_view line, std::string_view name) {
         return false;
     }
     for (std::size_t i = 0; i < name.size(); ++i) {
-        if (LowerLetter(line[i + 1]) != LowerLetter(name[i])) return false;
+        if (LowerAsciiChar(line[i + 1]) != LowerAsciiChar(name[i])) return false;
     }
     return true;
 }
@@ -310,8 +306,8 @@ void CheckFileName(const std::string& name, std::string_view what) {
 bool EndsWithDatNoCase(std::string_view name) {
     if (name.size() < 4) return false;
     const auto suffix = name.substr(name.size() - 4);
-    return suffix[0] == '.' && LowerLetter(suffix[1]) == 'd' && LowerLetter(suffix[2]) == 'a' &&
-           LowerLetter(suffix[3]) == 't';
+    return suffix[0] == '.' && LowerAsciiChar(suffix[1]) == 'd' &&
+           LowerAsciiChar(suffix[2]) == 'a' && LowerAsciiChar(suffix[3]) == 't';
 }
 
 bool IsWholeNumber(const std::string& text) {

@@ -8,20 +8,6 @@ namespace zelm {
 
 namespace {
 
-char LowerLetter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
-// Names are compared once per header line and per lookup: compare in place rather than
-// through lower-cased copies.
-bool SameNameNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerLetter(a[i]) != LowerLetter(b[i])) return false;
-    }
-    return true;
-}
-
 bool IsContinuation(const std::string& line) {
     return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
@@ -88,7 +74,7 @@ void SortHeaderFieldList(HeaderFieldList& fields) {
 std::optional<std::size_t> FindFieldName(const std::vector<std::string>& names,
                                          std::string_view name) {
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (SameNameNoCase(names[i], name)) return i;
+        if (EqualsNoCase(names[i], name)) return i;
     }
     return std::nullopt;
 }
@@ -180,7 +166,7 @@ std::optional<std::string> HeaderFieldValue(const std::vector<std::string>& head
         const std::string& line = headerLines[index++];
         const auto colon = line.find(':');
         if (colon == std::string::npos ||
-            !SameNameNoCase(std::string_view(line).substr(0, colon), name))
+            !EqualsNoCase(std::string_view(line).substr(0, colon), name))
             continue;
         value = UnfoldedValue(headerLines, colon, index);
     }

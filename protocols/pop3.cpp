@@ -16,7 +16,8 @@ namespace zelm {
 
 namespace {
 
-// Room beyond the size LIST gave for the lines a server splits differently (lone CR or LF).
+// Room beyond the size LIST gave: the dot-stuffing read with the lines, and a lone CR or LF
+// that the text keeps as a CR LF line end.
 constexpr std::size_t kRetrSlackBytes = 1024;
 
 // Every judgement: the reply's first three characters, case-sensitive.

@@ -34,17 +34,14 @@ std::optional<std::int32_t> SizeOperand(std::string_view text) {
     return value;
 }
 
-char LowerLetter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-}
-
 // The rules' substring test: an empty value contains nothing, not even the empty text; a
 // non-empty value contains the empty text; only A to Z are folded.
 bool ValueContains(std::string_view value, std::string_view text) {
     if (value.empty()) return false;
     if (text.empty()) return true;
-    const auto found = std::search(value.begin(), value.end(), text.begin(), text.end(),
-                                   [](char a, char b) { return LowerLetter(a) == LowerLetter(b); });
+    const auto found =
+        std::search(value.begin(), value.end(), text.begin(), text.end(),
+                    [](char a, char b) { return LowerAsciiChar(a) == LowerAsciiChar(b); });
     return found != value.end();
 }
 

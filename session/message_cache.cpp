@@ -2,32 +2,22 @@
 
 #include <cstdint>
 
+#include "core/string_helpers.h"
+
 namespace zelm {
-
-namespace {
-
-char LowerLetter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
-} // namespace
 
 std::size_t MessageCache::NoCaseHash::operator()(const std::string& id) const {
     // FNV-1a over the lower-cased bytes.
     std::uint64_t hash = 14695981039346656037ULL;
     for (const char c : id) {
-        hash ^= static_cast<unsigned char>(LowerLetter(c));
+        hash ^= static_cast<unsigned char>(LowerAsciiChar(c));
         hash *= 1099511628211ULL;
     }
     return static_cast<std::size_t>(hash);
 }
 
 bool MessageCache::NoCaseEqual::operator()(const std::string& a, const std::string& b) const {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerLetter(a[i]) != LowerLetter(b[i])) return false;
-    }
-    return true;
+    return EqualsNoCase(a, b);
 }
 
 void MessageCache::Assign(const std::vector<std::string>& ids) {
