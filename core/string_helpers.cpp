@@ -38,6 +38,18 @@ SplitResult Split(const std::string& text, const std::string& separator) {
     return result;
 }
 
+std::optional<std::string_view> SplitPiece(std::string_view text, std::string_view separator,
+                                           std::size_t index) {
+    if (separator.empty()) return std::nullopt;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < index; ++i) {
+        const auto found = text.find(separator, start);
+        if (found == std::string_view::npos) return std::nullopt;
+        start = found + separator.size();
+    }
+    return text.substr(start, text.find(separator, start) - start);
+}
+
 int CountOccurrences(const std::string& text, const std::string& pattern) {
     if (pattern.empty()) return 0;
     int count = 0;
@@ -86,7 +98,7 @@ int HexDigitValue(char c) {
 
 } // namespace
 
-std::int32_t TextToIntDef(const std::string& text, std::int32_t defaultValue) {
+std::int32_t TextToIntDef(std::string_view text, std::int32_t defaultValue) {
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ')
         ++i;
@@ -139,15 +151,6 @@ std::string LowerAscii(const std::string& text) {
 
 bool ContainsNoCase(const std::string& text, const std::string& pattern) {
     return LowerAscii(text).find(LowerAscii(pattern)) != std::string::npos;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    // In place: ids and header names are compared many times per message.
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerAsciiChar(a[i]) != LowerAsciiChar(b[i])) return false;
-    }
-    return true;
 }
 
 bool LessNoCase(const std::string& a, const std::string& b) {

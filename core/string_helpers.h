@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,10 @@ struct SplitResult {
 };
 /// Cuts text at every occurrence of separator; the count is separators + 1.
 SplitResult Split(const std::string& text, const std::string& separator);
+/// The piece Split(text, separator) would give at index, without building the others; nullopt
+/// when there are fewer pieces (or the separator is empty).
+std::optional<std::string_view> SplitPiece(std::string_view text, std::string_view separator,
+                                           std::size_t index);
 /// Number of non-overlapping occurrences of pattern (0 for an empty pattern).
 int CountOccurrences(const std::string& text, const std::string& pattern);
 /// Replaces every occurrence of oldText by newText (newText must not contain oldText).
@@ -29,7 +34,7 @@ std::string ReplaceAll(const std::string& text, const std::string& oldText,
 /// True when text is four dot-separated numbers from 0 to 255.
 bool IsDottedIPv4(const std::string& text);
 /// The shared number conversion; defaultValue when text is not a whole 32-bit number.
-std::int32_t TextToIntDef(const std::string& text, std::int32_t defaultValue);
+std::int32_t TextToIntDef(std::string_view text, std::int32_t defaultValue);
 
 /// Removes characters with codes up to 32 at both ends.
 std::string Trim(const std::string& text);
@@ -43,8 +48,15 @@ inline char LowerAsciiChar(char c) {
 }
 /// Case-insensitive substring test that lower-cases only A to Z.
 bool ContainsNoCase(const std::string& text, const std::string& pattern);
-/// Names compare without regard to case (A to Z only).
-bool EqualsNoCase(std::string_view a, std::string_view b);
+/// Names compare without regard to case (A to Z only). Inline: header names and ids are
+/// compared many times per message, and most comparisons end at the sizes.
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (LowerAsciiChar(a[i]) != LowerAsciiChar(b[i])) return false;
+    }
+    return true;
+}
 /// Ascending order without regard to case (A to Z only), for sorted name lists.
 bool LessNoCase(const std::string& a, const std::string& b);
 

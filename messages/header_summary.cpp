@@ -12,16 +12,17 @@ bool IsContinuation(const std::string& line) {
     return !line.empty() && (line[0] == ' ' || line[0] == '\t');
 }
 
-// The three values joined with single commas, also when some are empty.
-std::string JoinThree(const std::string& a, const std::string& b, const std::string& c) {
-    std::string joined;
+// The three values joined with single commas, also when some are empty; built in place, so a
+// value kept from the last message lends its room.
+void AssignJoinedThree(std::string& joined, std::string_view a, std::string_view b,
+                       std::string_view c) {
+    joined.clear();
     joined.reserve(a.size() + b.size() + c.size() + 2);
     joined += a;
     joined += ',';
     joined += b;
     joined += ',';
     joined += c;
-    return joined;
 }
 
 bool IsAddressPunctuation(char c) {
@@ -42,16 +43,15 @@ bool IsAddressPunctuation(char c) {
 }
 
 // The value of the field whose line is headerLines[index - 1] (its colon at colon), trimmed,
-// with its continuation lines; index moves past them.
-std::string UnfoldedValue(const std::vector<std::string>& headerLines, std::size_t colon,
-                          std::size_t& index) {
-    std::string value(TrimmedView(std::string_view(headerLines[index - 1]).substr(colon + 1)));
+// with its continuation lines, assigned to value; index moves past them.
+void AssignUnfoldedValue(std::string& value, const std::vector<std::string>& headerLines,
+                         std::size_t colon, std::size_t& index) {
+    value.assign(TrimmedView(std::string_view(headerLines[index - 1]).substr(colon + 1)));
     while (index < headerLines.size() && IsContinuation(headerLines[index])) {
         value += ' ';
         value += TrimmedView(headerLines[index]);
         ++index;
     }
-    return value;
 }
 
 } // namespace
@@ -86,6 +86,14 @@ std::optional<std::string_view> HeaderSummary::Value(std::string_view name) cons
     return std::string_view(values[*position]);
 }
 
+void HeaderSummary::Clear() {
+    fields.clear();
+    values.clear();
+    for (std::string* copy : {&to, &subject, &from, &replyTo, &returnPath, &originator})
+        copy->clear();
+    size = 0;
+}
+
 void MessageVariables::RebuildNames(const HeaderFieldList& fields,
                                     const std::vector<std::string>& textVarNames) {
     names.clear();
@@ -102,6 +110,22 @@ std::optional<std::string_view> MessageVariables::Lookup(std::string_view name) 
     if (*position >= values.size()) return std::string_view();
     if (body && *position == bodyPosition) return body->Text();
     return std::string_view(values[*position]);
+}
+
+void SummaryFieldPositions::Find(const HeaderFieldList& list) {
+    if (found && fields == list) return;
+    fields = list;
+    found = true;
+    size = FindFieldName(list, "Size");
+    to = FindFieldName(list, "To");
+    subject = FindFieldName(list, "Subject");
+    from = FindFieldName(list, "From");
+    replyTo = FindFieldName(list, "Reply-To");
+    returnPath = FindFieldName(list, "Return-Path");
+    cc = FindFieldName(list, "Cc");
+    bcc = FindFieldName(list, "Bcc");
+    recipients = FindFieldName(list, "Recipients");
+    originator = FindFieldName(list, "Originator");
 }
 
 bool ParseHeaders(const std::vector<std::string>& headerLines, const HeaderFieldList& fields,
@@ -122,35 +146,38 @@ bool ParseHeaders(const std::vector<std::string>& headerLines, const HeaderField
         const auto position = FindFieldName(fields, std::string_view(line).substr(0, colon));
         if (!position) continue;
         // A repeated field: the last occurrence wins.
-        summary.values[*position] = UnfoldedValue(headerLines, colon, index);
+        AssignUnfoldedValue(summary.values[*position], headerLines, colon, index);
     }
 
-    auto valueOf = [&](std::string_view name) -> std::string {
-        const auto position = FindFieldName(fields, name);
-        return position ? summary.values[*position] : std::string();
-    };
-    auto setValue = [&](std::string_view name, const std::string& value) {
-        if (const auto position = FindFieldName(fields, name)) summary.values[*position] = value;
+    // The positions of the names filled here are found once per field list, not per message.
+    SummaryFieldPositions& at = state.summaryPositions;
+    at.Find(fields);
+    std::vector<std::string>& values = summary.values;
+    const auto valueAt = [&](const std::optional<std::size_t>& position) -> std::string_view {
+        return position ? std::string_view(values[*position]) : std::string_view();
     };
 
     // The size always comes from LIST; a "Size:" line of the message cannot change it.
-    setValue("Size", std::to_string(messageSize));
-    summary.to = valueOf("To");
-    summary.subject = valueOf("Subject");
-    summary.from = valueOf("From");
-    summary.replyTo = valueOf("Reply-To");
-    summary.returnPath = valueOf("Return-Path");
+    if (at.size) values[*at.size] = std::to_string(messageSize);
+    summary.to.assign(valueAt(at.to));
+    summary.subject.assign(valueAt(at.subject));
+    summary.from.assign(valueAt(at.from));
+    summary.replyTo.assign(valueAt(at.replyTo));
+    summary.returnPath.assign(valueAt(at.returnPath));
     if (summary.replyTo.empty()) {
         summary.replyTo = summary.from;
-        setValue("Reply-To", summary.replyTo);
+        if (at.replyTo) values[*at.replyTo] = summary.replyTo;
     }
     if (summary.returnPath.empty()) {
         summary.returnPath = summary.replyTo;
-        setValue("Return-Path", summary.returnPath);
+        if (at.returnPath) values[*at.returnPath] = summary.returnPath;
     }
-    setValue("Recipients", JoinThree(summary.to, valueOf("Cc"), valueOf("Bcc")));
-    summary.originator = JoinThree(summary.from, summary.replyTo, summary.returnPath);
-    setValue("Originator", summary.originator);
+    // Recipients is none of the three names it joins, so its value is never read while built.
+    if (at.recipients) {
+        AssignJoinedThree(values[*at.recipients], summary.to, valueAt(at.cc), valueAt(at.bcc));
+    }
+    AssignJoinedThree(summary.originator, summary.from, summary.replyTo, summary.returnPath);
+    if (at.originator) values[*at.originator] = summary.originator;
 
     // Values of the previous message ("Header", "Body", extracted text) are dropped here.
     state.messageVariables.values = summary.values;
@@ -168,7 +195,7 @@ std::optional<std::string> HeaderFieldValue(const std::vector<std::string>& head
         if (colon == std::string::npos ||
             !EqualsNoCase(std::string_view(line).substr(0, colon), name))
             continue;
-        value = UnfoldedValue(headerLines, colon, index);
+        AssignUnfoldedValue(value.emplace(), headerLines, colon, index);
     }
     return value;
 }

@@ -48,6 +48,8 @@ struct HeaderSummary {
 
     /// The value of a field named without regard to case; nullopt when not in the list.
     std::optional<std::string_view> Value(std::string_view name) const;
+    /// Empties everything, as a fresh summary is, keeping the room for the next message.
+    void Clear();
 };
 
 /// Names and values of the current message for placeholders and recipient references:
@@ -71,12 +73,27 @@ struct MessageVariables {
 /// Bare e-mail addresses, one per entry, handed to the SMTP sender.
 using RecipientList = std::vector<std::string>;
 
+/// Where the names the header parser fills itself (Size, To, ..., Originator) sit in a field
+/// list, found again only when the list changes.
+struct SummaryFieldPositions {
+    /// The list the positions belong to.
+    HeaderFieldList fields;
+    bool found = false;
+    std::optional<std::size_t> size, to, subject, from, replyTo, returnPath, cc, bcc, recipients,
+        originator;
+
+    /// Finds the positions in list, unless they were found in an equal list before.
+    void Find(const HeaderFieldList& list);
+};
+
 /// What the header parser and recipient expansion fill for the message being processed; the
 /// session holds one and resets it per message.
 struct MessageState {
     HeaderSummary headerSummary;
     MessageVariables messageVariables;
     RecipientList recipientList;
+    /// The parser's own bookkeeping, kept from message to message.
+    SummaryFieldPositions summaryPositions;
 };
 
 /// Reduces the header lines of a TOP reply (without status and "." lines) to the summary of

@@ -125,11 +125,17 @@ void ForEachReplyBodyLine(std::string_view reply, Take take) {
     });
 }
 
+// Replaces lines by the reply's lines without the status line and the terminating "." line;
+// the list keeps its room for the next message's header.
+void AssignReplyLines(std::vector<std::string>& lines, const std::string& reply) {
+    lines.clear();
+    ForEachReplyBodyLine(reply, [&](std::string_view line) { lines.emplace_back(line); });
+}
+
 // The reply's lines without the status line and the terminating "." line.
 std::vector<std::string> ReplyLines(const std::string& reply) {
     std::vector<std::string> lines;
-    lines.reserve(static_cast<std::size_t>(std::count(reply.begin(), reply.end(), '\n')));
-    ForEachReplyBodyLine(reply, [&](std::string_view line) { lines.emplace_back(line); });
+    AssignReplyLines(lines, reply);
     return lines;
 }
 
@@ -269,7 +275,7 @@ bool Pop3TopReply(Pop3Client& pop3, int n, const std::string& reply) {
         return false;
     }
     // TOP keeps the server's dot-stuffing: header lines are taken as sent.
-    pop3.headerLines = ReplyLines(reply);
+    AssignReplyLines(pop3.headerLines, reply);
     if (pop3.headerParser) {
         while (!pop3.headerParser(pop3.headerLines))
             context.ui.PumpEvents();
@@ -356,8 +362,8 @@ bool Pop3Uidl(Pop3Client& pop3, int n) {
         pop3.context.log.WriteErrorLine("Pop3 UID: " + reply);
         return false;
     }
-    const auto fields = Split(reply, " ");
-    if (fields.count >= 3) pop3.messageUid = Trim(fields.pieces[2]);
+    // The third blank-separated field; taken in place, as this runs for every message.
+    if (const auto uid = SplitPiece(reply, " ", 2)) pop3.messageUid.assign(TrimmedView(*uid));
     return true;
 }
 
@@ -367,8 +373,8 @@ bool Pop3List(Pop3Client& pop3, int n) {
         pop3.context.log.WriteErrorLine("Pop3 List: " + reply);
         return false;
     }
-    const auto fields = Split(reply, " ");
-    pop3.messageSize = fields.count >= 3 ? TextToIntDef(Trim(fields.pieces[2]), 0) : 0;
+    const auto size = SplitPiece(reply, " ", 2);
+    pop3.messageSize = size ? TextToIntDef(TrimmedView(*size), 0) : 0;
     return true;
 }
 

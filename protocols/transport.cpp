@@ -202,9 +202,12 @@ std::string Abandon(Connection& connection, const std::string& detail) {
 std::optional<std::size_t> FirstRead(Connection& connection, char* buffer, std::size_t chunk) {
     const TransportLimits& limits = connection.Limits();
     // A reply that is already there is taken at once; only an empty socket is waited on.
-    if (const auto got = connection.TryReceive(buffer, chunk)) {
-        if (*got == 0) Abandon(connection, "");
-        return got;
+    // Right after a command the socket is empty, and a read would only find that out.
+    if (!connection.AwaitingReply()) {
+        if (const auto got = connection.TryReceive(buffer, chunk)) {
+            if (*got == 0) Abandon(connection, "");
+            return got;
+        }
     }
     if (connection.WaitReadable(limits.readableWaitMs)) return std::nullopt;
     bool timedOut = false;
@@ -221,7 +224,8 @@ template <typename Take>
 bool ReadChunks(Connection& connection, std::size_t chunk, Take take) {
     if (!connection.Active()) throw SocketError("The connection is not open");
     const TransportLimits limits = connection.Limits();
-    std::array<char, kPop3MultiChunk + 1> buffer{};
+    // Left uninitialised: only the bytes a read filled are ever looked at.
+    std::array<char, kPop3MultiChunk + 1> buffer;
     bool timedOut = false;
     const std::optional<std::size_t> firstRead = FirstRead(connection, buffer.data(), chunk);
     if (firstRead && *firstRead == 0) return false;
@@ -414,6 +418,7 @@ void Connection::SendText(const std::string& text) {
         }
         if (m_fd < 0) throw SocketError("The connection was closed while sending");
     }
+    m_awaitingReply = true;
 }
 
 std::size_t Connection::SendSome(const char* data, std::size_t size, short& waitFor) {
@@ -453,7 +458,10 @@ std::optional<std::size_t> Connection::ReceiveSome(char* buffer, std::size_t siz
     }
     for (;;) {
         const ssize_t got = m_calls.recv(m_fd, buffer, size, MSG_DONTWAIT);
-        if (got >= 0) return static_cast<std::size_t>(got);
+        if (got >= 0) {
+            m_awaitingReply = false;
+            return static_cast<std::size_t>(got);
+        }
         const int error = errno;
         if (error == EINTR) continue;
         if (error != EAGAIN && error != EWOULDBLOCK) {
@@ -591,6 +599,7 @@ void Connection::Close() {
     ::close(m_fd);
     m_fd = -1;
     m_unread.clear();
+    m_awaitingReply = false;
     if (m_closeHandler) m_closeHandler();
 }
 

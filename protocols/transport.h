@@ -111,6 +111,9 @@ public:
     std::optional<std::size_t> TryReceive(char* buffer, std::size_t size);
     /// Bytes read past the end of a reply (pipelined replies): the next read takes them first.
     void PutBack(std::string bytes);
+    /// A plain connection whose last call was a send, with nothing received since: the reply
+    /// is hardly ever there yet, so a reader waits before its first read.
+    bool AwaitingReply() const { return m_awaitingReply && !m_tls && m_unread.empty(); }
 
     /// The waiting limits (tests shorten them).
     TransportLimits& Limits() { return m_limits; }
@@ -141,6 +144,7 @@ private:
     int m_port;
     int m_fd = -1;
     std::size_t m_sendCalls = 0;
+    bool m_awaitingReply = false;
     TransportLimits m_limits;
     SocketCalls m_calls;
     std::function<void()> m_closeHandler;

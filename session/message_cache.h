@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <deque>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -14,7 +15,7 @@ namespace zelm {
 class MessageCache {
 public:
     /// Replaces the contents with ids in file order (duplicates kept as stored).
-    void Assign(const std::vector<std::string>& ids);
+    void Assign(std::vector<std::string> ids);
     /// An entry equals id without regard to case (A to Z only).
     bool Contains(const std::string& id) const;
     /// Appends id at the end (the newest entry).
@@ -32,16 +33,21 @@ private:
     // Hashes and compares ids as their lower-cased forms would, without making them: every
     // message of a session asks the index several times.
     struct NoCaseHash {
-        std::size_t operator()(const std::string& id) const;
+        std::size_t operator()(std::string_view id) const;
     };
     struct NoCaseEqual {
-        bool operator()(const std::string& a, const std::string& b) const;
+        bool operator()(std::string_view a, std::string_view b) const;
     };
 
+    // The index key of an entry that is being removed points into another entry equal to it.
+    void RekeyAwayFrom(const std::string& leaving);
+
+    // A deque never moves its entries when growing or shrinking at the ends, so the index can
+    // key on views of them instead of holding every id a second time.
     std::deque<std::string> m_entries;
     // Id (equal without regard to case) -> number of entries with that key (a stored cache
-    // may hold duplicates).
-    std::unordered_map<std::string, int, NoCaseHash, NoCaseEqual> m_index;
+    // may hold duplicates). The key views the oldest entry that was added with it.
+    std::unordered_map<std::string_view, int, NoCaseHash, NoCaseEqual> m_index;
 };
 
 } // namespace zelm

@@ -129,7 +129,7 @@ void StartMessage(ProcessingSession& session, int number) {
     pop3.headerLines.clear();
     pop3.messageBody.clear();
     pop3.messageRetrieved = false;
-    session.Message().headerSummary = HeaderSummary{};
+    session.Message().headerSummary.Clear();
     session.Message().messageVariables.values.clear();
     session.Message().messageVariables.body = nullptr;
     session.Message().recipientList.clear();

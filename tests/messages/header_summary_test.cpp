@@ -142,6 +142,34 @@ TEST(ParseHeaders, UserFieldsAndReducedLists) {
     EXPECT_EQ(reduced.headerSummary.values, Lines{"s"});
     EXPECT_EQ(reduced.headerSummary.from, "");
     EXPECT_EQ(reduced.headerSummary.originator, ",,");
+
+    // The same state meeting an edited list (the window's editor, mid-session) parses by the
+    // new list's places, not by those it found for the last one.
+    ParseHeaders({"From: f@x", "To: t@x", "Subject: s"}, {"Originator", "Size", "To"}, 7, reduced);
+    EXPECT_EQ(reduced.headerSummary.values, (Lines{",,", "7", "t@x"}));
+    EXPECT_EQ(reduced.headerSummary.to, "t@x");
+    ParseHeaders({"From: g@x"}, {"From", "Subject"}, 8, reduced);
+    EXPECT_EQ(reduced.headerSummary.values, (Lines{"g@x", ""}));
+    EXPECT_EQ(reduced.headerSummary.originator, "g@x,g@x,g@x");
+}
+
+TEST(HeaderSummary, ClearedSummaryEqualsAFreshOne) {
+    MessageState state;
+    ParseHeaders({"From: f@x", "To: t@x", "Subject: s"}, BuiltInHeaderFieldList(), 9, state);
+    state.headerSummary.Clear();
+    const HeaderSummary fresh;
+    const HeaderSummary& cleared = state.headerSummary;
+    EXPECT_EQ(cleared.fields, fresh.fields);
+    EXPECT_EQ(cleared.values, fresh.values);
+    for (const auto& [copy, name] : {std::pair{&cleared.to, "to"},
+                                     {&cleared.subject, "subject"},
+                                     {&cleared.from, "from"},
+                                     {&cleared.replyTo, "replyTo"},
+                                     {&cleared.returnPath, "returnPath"},
+                                     {&cleared.originator, "originator"}})
+        EXPECT_TRUE(copy->empty()) << name;
+    EXPECT_EQ(cleared.size, 0);
+    EXPECT_EQ(cleared.Value("From"), std::nullopt);
 }
 
 TEST(ParseHeaders, AwkwardHeaderFromFile) {

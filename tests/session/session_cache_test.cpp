@@ -55,6 +55,39 @@ TEST(MessageCacheTest, DuplicateStoredIdStaysFoundUntilItsLastCopyIsTrimmed) {
     EXPECT_EQ(cache.Lines(), Ids{"y"});
 }
 
+TEST(MessageCacheTest, IndexOutlivesTheEntriesItWasBuiltOn) {
+    // Thousands of ids, long and short, each stored twice: trimming frees the oldest entries
+    // (and the deque's blocks) while the second copies must still be found through the index.
+    MessageCache cache;
+    Ids ids;
+    const auto id = [](int n, bool upper) {
+        std::string text =
+            (n % 2 ? "short" : "a-long-message-id-of-some-length-") + std::to_string(n);
+        if (upper) {
+            for (char& c : text)
+                c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+        }
+        return text;
+    };
+    for (int n = 0; n < 3000; ++n)
+        ids.push_back(id(n, false));
+    cache.Assign(ids);
+    for (int n = 0; n < 3000; ++n)
+        cache.Append(id(n, true));
+
+    cache.Trim(3000);
+    for (int n = 0; n < 3000; n += 7) {
+        SCOPED_TRACE(n);
+        EXPECT_TRUE(cache.Contains(id(n, false)));
+    }
+    cache.Append("fresh");
+    cache.Trim(1500);
+    EXPECT_FALSE(cache.Contains(id(1000, false)));
+    EXPECT_TRUE(cache.Contains(id(2000, false)));
+    EXPECT_TRUE(cache.Contains("FRESH"));
+    EXPECT_EQ(cache.Size(), 1500u);
+}
+
 TEST(MessageCacheTest, AppendKeepsFileOrder) {
     MessageCache cache;
     cache.Assign({"1", "2"});
