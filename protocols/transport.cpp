@@ -5,12 +5,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
 #include <string_view>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -201,15 +203,20 @@ std::string Abandon(Connection& connection, const std::string& detail) {
 // when nothing came (after the probe of a silent server, which may give it up).
 std::optional<std::size_t> FirstRead(Connection& connection, char* buffer, std::size_t chunk) {
     const TransportLimits& limits = connection.Limits();
-    // A reply that is already there is taken at once; only an empty socket is waited on.
-    // Right after a command the socket is empty, and a read would only find that out.
-    if (!connection.AwaitingReply()) {
+    // Right after a command the socket is empty: the reply is waited for in the read itself.
+    if (connection.AwaitingReply()) {
+        if (const auto got = connection.ReceiveWaiting(buffer, chunk, limits.readableWaitMs)) {
+            if (*got == 0) Abandon(connection, "");
+            return got;
+        }
+    } else {
+        // A reply that is already there is taken at once; only an empty socket is waited on.
         if (const auto got = connection.TryReceive(buffer, chunk)) {
             if (*got == 0) Abandon(connection, "");
             return got;
         }
+        if (connection.WaitReadable(limits.readableWaitMs)) return std::nullopt;
     }
-    if (connection.WaitReadable(limits.readableWaitMs)) return std::nullopt;
     bool timedOut = false;
     // Whatever the probe returns is discarded; only an empty probe gives the server up.
     if (connection.Receive(buffer, kProbeBytes, limits.readLimitMs, timedOut) == 0) {
@@ -392,6 +399,11 @@ void Connection::Connect() {
                 continue;
             }
         }
+        // Connected: from here every call but a waiting read says MSG_DONTWAIT itself, so the
+        // socket can block where a read is meant to wait.
+        const int flags = ::fcntl(fd.Get(), F_GETFL);
+        if (flags >= 0) ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
+        m_receiveTimeoutMs = 0;
         m_fd = fd.Release();
         return;
     }
@@ -492,6 +504,43 @@ bool Connection::WaitReadable(int limitMs) {
         if (m_fd < 0) throw SocketError("The connection was closed while waiting");
         if (outcome == WaitOutcome::TimedOut) return false;
         if (!m_tls) return true;
+    }
+}
+
+std::optional<std::size_t> Connection::ReceiveWaiting(char* buffer, std::size_t size, int limitMs) {
+    if (m_fd < 0) throw SocketError("The connection is not open");
+    if (m_tls || !m_unread.empty()) {
+        if (!WaitReadable(limitMs)) return std::nullopt;
+        bool timedOut = false;
+        return Receive(buffer, size, std::max(0, limitMs), timedOut);
+    }
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(0, limitMs));
+    for (;;) {
+        // The socket's time-out is the slice, or what is left of the wait when that is less.
+        const int slice = static_cast<int>(
+            std::clamp<long long>(RemainingMs(deadline), 1, std::max(1, m_limits.sliceMs)));
+        if (slice != m_receiveTimeoutMs) {
+            const timeval timeout{slice / 1000, (slice % 1000) * 1000};
+            if (::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) {
+                const int error = errno;
+                Close();
+                throw SocketError("Reading failed: " + ErrnoText(error));
+            }
+            m_receiveTimeoutMs = slice;
+        }
+        const ssize_t got = m_calls.recv(m_fd, buffer, size, 0);
+        if (got >= 0) {
+            m_awaitingReply = false;
+            return static_cast<std::size_t>(got);
+        }
+        const int error = errno;
+        if (error != EINTR && error != EAGAIN && error != EWOULDBLOCK) {
+            Close();
+            throw SocketError("Reading failed: " + ErrnoText(error));
+        }
+        if (SteadyClock::now() >= deadline) return std::nullopt;
+        m_context.ui.PumpEvents();
+        if (m_fd < 0) throw SocketError("The connection was closed while waiting");
     }
 }
 

@@ -102,6 +102,11 @@ public:
 
     /// Waits up to limitMs for data, pumping the UI between slices; false on time-out.
     bool WaitReadable(int limitMs);
+    /// For a plain connection: reads up to size bytes, waiting up to limitMs for them inside
+    /// the read itself (one call where waiting and then reading takes two), pumping the UI
+    /// between slices. The count (0 when the peer closed), nullopt on time-out. Throws
+    /// SocketError as Receive does.
+    std::optional<std::size_t> ReceiveWaiting(char* buffer, std::size_t size, int limitMs);
     /// Reads up to size bytes, waiting up to limitMs for them. Returns the count, 0 when the
     /// peer closed or nothing came in time (timedOut tells which); throws SocketError, the
     /// connection then closed, when the read fails.
@@ -145,6 +150,8 @@ private:
     int m_fd = -1;
     std::size_t m_sendCalls = 0;
     bool m_awaitingReply = false;
+    // The socket's receive time-out in ms (0: none), which bounds a read that waits.
+    int m_receiveTimeoutMs = 0;
     TransportLimits m_limits;
     SocketCalls m_calls;
     std::function<void()> m_closeHandler;

@@ -259,6 +259,60 @@ TEST_F(TransportTest, AReplyThatKeepsArrivingStillKeepsTheWindowPumped) {
     server.Finish();
 }
 
+TEST_F(TransportTest, AReplyAfterACommandIsWaitedForInTheRead) {
+    // Right after a command the reader waits inside the read: the same replies, failures and
+    // pumping as waiting first and reading then.
+    struct Case {
+        const char* name;
+        std::vector<ScriptStep> afterCommand;
+        std::string expected;
+        bool staysOpen;
+    };
+    const Case cases[] = {
+        {"late reply", {script::Wait(150), script::Send("+OK late\r\n")}, "+OK late\r\n", true},
+        {"reply in pieces",
+         {script::SendSegments({"+OK in ", "pieces\r\n"}, 80)},
+         "+OK in pieces\r\n",
+         true},
+        {"silent server", {script::Silent(1200)}, "", false},
+        {"closed instead", {script::Close()}, "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TestContext context;
+        Connection connection{context.context, kPop3Failure, 110};
+        std::vector<ScriptStep> steps = {script::Expect("NOOP\r\n")};
+        steps.insert(steps.end(), c.afterCommand.begin(), c.afterCommand.end());
+        FakeServer server(steps);
+        ShortenLimits(connection);
+        connection.SetEndpoint("127.0.0.1");
+        connection.SetPort(server.Port());
+        connection.Connect();
+        connection.SendText("NOOP\r\n");
+        EXPECT_EQ(ReadPop3Response(connection, false), c.expected);
+        EXPECT_EQ(connection.Active(), c.staysOpen);
+        if (c.expected == "+OK late\r\n") {
+            EXPECT_GE(context.ui.pumpCount, 3);
+        }
+        if (!c.staysOpen) {
+            ASSERT_EQ(context.ui.errorLines.size(), 1u);
+            EXPECT_NE(context.ui.errorLines[0].find(kPop3Failure), std::string::npos);
+        }
+        connection.Close();
+        server.Finish();
+    }
+
+    // The window closing the connection while the read waits ends the read there.
+    FakeServer server({script::Expect("NOOP\r\n"), script::Silent(2000)});
+    ShortenLimits(pop3, 5000, 5000);
+    ConnectTo(server);
+    pop3.SendText("NOOP\r\n");
+    env.ui.onPump = [this] { pop3.Close(); };
+    EXPECT_THROW(ReadPop3Response(pop3, false), SocketError);
+    EXPECT_FALSE(pop3.Active());
+    server.Finish();
+}
+
 TEST_F(TransportTest, CommandsLeaveExactlyAsGiven) {
     FakeServer server({script::Expect("USER me\r\n"), script::Expect("PASS a b\r\n")});
     ConnectTo(server);
