@@ -248,7 +248,8 @@ void AppendLine(std::string& out, std::string_view line) {
     out += kCrLf;
 }
 
-void WriteLine(BufferedWriter& out, std::string_view line) {
+template <typename Out>
+void WriteLine(Out& out, std::string_view line) {
     out.Write(line);
     out.Write(kCrLf);
 }
@@ -257,7 +258,8 @@ void WriteLine(BufferedWriter& out, std::string_view line) {
 // and "####". A line that is itself "####" cannot be kept: it would end the section there, lose
 // every line after it and leave them outside any section at the next rewrite (a server may
 // even send it as a message id), so it is left out.
-void WriteSectionBody(BufferedWriter& out, const std::vector<std::string>& lines) {
+template <typename Out>
+void WriteSectionBody(Out& out, const std::vector<std::string>& lines) {
     for (const auto& line : lines) {
         if (line == kSectionEnd) continue;
         WriteLine(out, line);
@@ -266,11 +268,33 @@ void WriteSectionBody(BufferedWriter& out, const std::vector<std::string>& lines
     WriteLine(out, kSectionEnd);
 }
 
-void WriteSectionHeader(BufferedWriter& out, std::string_view name) {
+template <typename Out>
+void WriteSectionHeader(Out& out, std::string_view name) {
     out.Write("[");
     out.Write(name);
     out.Write("]");
     out.Write(kCrLf);
+}
+
+// Collects what is written, for a file composed in memory before it is compared or written.
+struct TextWriter {
+    std::string text;
+    void Write(std::string_view part) { text += part; }
+};
+
+// The file behind fd holds exactly text.
+bool FileHolds(int fd, std::string_view text, const std::string& path) {
+    std::string held(text.size(), '\0');
+    std::size_t done = 0;
+    while (done < held.size()) {
+        const ssize_t got =
+            ::pread(fd, held.data() + done, held.size() - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) ThrowFileError("Cannot read", path, errno);
+        if (got == 0) return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return held == text;
 }
 
 // Collects the lines of the named section; false when there is no section: no header, or a
@@ -389,9 +413,11 @@ void WriteSection(const std::string& path, std::string_view name,
     UniqueFd in(OpenForReading(path));
     mode_t mode = 0666;
     struct stat info {};
-    if (in.Get() >= 0 && ::fstat(in.Get(), &info) == 0) mode = info.st_mode & 07777;
-    TempFile temp(FolderOf(path), mode);
-    BufferedWriter out(temp.fd(), temp.path());
+    const bool stored = in.Get() >= 0 && ::fstat(in.Get(), &info) == 0;
+    if (stored) mode = info.st_mode & 07777;
+    // Composed in memory first: a file that would come out as it is (a session that learnt no
+    // new id) is left alone rather than rewritten and synced to disk twice.
+    TextWriter out;
 
     if (in.Get() < 0) {
         WriteSectionHeader(out, name);
@@ -421,7 +447,12 @@ void WriteSection(const std::string& path, std::string_view name,
             WriteSectionBody(out, lines);
         }
     }
-    out.Flush();
+    if (stored && static_cast<std::size_t>(info.st_size) == out.text.size() &&
+        FileHolds(in.Get(), out.text, path)) {
+        return;
+    }
+    TempFile temp(FolderOf(path), mode);
+    WriteAll(temp.fd(), out.text, temp.path());
     temp.ReplaceTarget(path);
 }
 

@@ -33,7 +33,8 @@ std::string ReadSection(const std::string& path, std::string_view name);
 /// The section's lines; no lines when the file or the section is missing.
 std::vector<std::string> ReadSectionLines(const std::string& path, std::string_view name);
 /// Replaces the section or adds it at the end. The file is rewritten through a temporary file
-/// that is flushed to disk and renamed over it, so a crash leaves the old or the new file.
+/// that is flushed to disk and renamed over it, so a crash leaves the old or the new file; a
+/// file that would come out byte for byte as it is stays untouched.
 void WriteSection(const std::string& path, std::string_view name,
                   const std::vector<std::string>& lines);
 

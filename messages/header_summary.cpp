@@ -88,10 +88,17 @@ std::optional<std::string_view> HeaderSummary::Value(std::string_view name) cons
 
 void HeaderSummary::Clear() {
     fields.clear();
+    if (spareValues.empty()) spareValues.swap(values);
     values.clear();
     for (std::string* copy : {&to, &subject, &from, &replyTo, &returnPath, &originator})
         copy->clear();
     size = 0;
+}
+
+void MessageVariables::ClearValues() {
+    if (spareValues.empty()) spareValues.swap(values);
+    values.clear();
+    body = nullptr;
 }
 
 void MessageVariables::RebuildNames(const HeaderFieldList& fields,
@@ -132,6 +139,8 @@ bool ParseHeaders(const std::vector<std::string>& headerLines, const HeaderField
                   std::int64_t messageSize, MessageState& state) {
     HeaderSummary& summary = state.headerSummary;
     summary.fields = fields;
+    // The last message's values lend their room (assign keeps each string's capacity).
+    if (summary.values.empty()) summary.values.swap(summary.spareValues);
     summary.values.assign(fields.size(), std::string());
     summary.size = messageSize;
 
@@ -180,8 +189,10 @@ bool ParseHeaders(const std::vector<std::string>& headerLines, const HeaderField
     if (at.originator) values[*at.originator] = summary.originator;
 
     // Values of the previous message ("Header", "Body", extracted text) are dropped here.
-    state.messageVariables.values = summary.values;
-    state.messageVariables.body = nullptr;
+    MessageVariables& variables = state.messageVariables;
+    if (variables.values.empty()) variables.values.swap(variables.spareValues);
+    variables.values = summary.values;
+    variables.body = nullptr;
     return true;
 }
 

@@ -45,6 +45,9 @@ struct HeaderSummary {
     std::string to, subject, from, replyTo, returnPath, originator;
     /// The message's size in bytes as LIST reported it.
     std::int64_t size = 0;
+    /// Values set aside by Clear: the next message's values are written into their room.
+    /// Never read.
+    std::vector<std::string> spareValues;
 
     /// The value of a field named without regard to case; nullopt when not in the list.
     std::optional<std::string_view> Value(std::string_view name) const;
@@ -62,12 +65,16 @@ struct MessageVariables {
     const MessageText* body = nullptr;
     /// The position of "Body" in values while body is set.
     std::size_t bodyPosition = 0;
+    /// Values set aside by ClearValues for the next message's room. Never read.
+    std::vector<std::string> spareValues;
 
     /// Rebuilds the names: the field list, "Header", "Body", then the text variable names.
     void RebuildNames(const HeaderFieldList& fields, const std::vector<std::string>& textVarNames);
     /// The value for a name ignoring case (first match); nullopt when the name is unknown.
     /// A known name whose position has no value yet reads as empty.
     std::optional<std::string_view> Lookup(std::string_view name) const;
+    /// Empties values (and forgets the body), setting the values aside for their room.
+    void ClearValues();
 };
 
 /// Bare e-mail addresses, one per entry, handed to the SMTP sender.

@@ -125,11 +125,19 @@ void ForEachReplyBodyLine(std::string_view reply, Take take) {
     });
 }
 
-// Replaces lines by the reply's lines without the status line and the terminating "." line;
-// the list keeps its room for the next message's header.
+// Replaces lines by the reply's lines without the status line and the terminating "." line,
+// each written into the room of the line it replaces.
 void AssignReplyLines(std::vector<std::string>& lines, const std::string& reply) {
-    lines.clear();
-    ForEachReplyBodyLine(reply, [&](std::string_view line) { lines.emplace_back(line); });
+    std::size_t count = 0;
+    ForEachReplyBodyLine(reply, [&](std::string_view line) {
+        if (count < lines.size()) {
+            lines[count].assign(line);
+        } else {
+            lines.emplace_back(line);
+        }
+        ++count;
+    });
+    lines.resize(count);
 }
 
 // The reply's lines without the status line and the terminating "." line.
@@ -177,6 +185,11 @@ Pop3Client::Pop3Client(EngineContext& engineContext)
         context.ui.SetBrowserConnected(false);
         context.ui.SetStatusPanel(1, "Disconnected");
     });
+}
+
+void Pop3Client::ClearHeaderLines() {
+    if (spareHeaderLines.empty()) spareHeaderLines.swap(headerLines);
+    headerLines.clear();
 }
 
 bool Pop3Open(Pop3Client& pop3, const std::string& userId, const std::string& password) {
@@ -275,6 +288,7 @@ bool Pop3TopReply(Pop3Client& pop3, int n, const std::string& reply) {
         return false;
     }
     // TOP keeps the server's dot-stuffing: header lines are taken as sent.
+    if (pop3.headerLines.empty()) pop3.headerLines.swap(pop3.spareHeaderLines);
     AssignReplyLines(pop3.headerLines, reply);
     if (pop3.headerParser) {
         while (!pop3.headerParser(pop3.headerLines))

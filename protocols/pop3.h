@@ -44,6 +44,9 @@ public:
     std::string messageUid;
     /// Header lines of the last message read with TOP.
     std::vector<std::string> headerLines;
+    /// Lines set aside by ClearHeaderLines: the next TOP reply is read into their room, so a
+    /// session does not allocate every header line of every message anew. Never read.
+    std::vector<std::string> spareHeaderLines;
     /// Body lines of the last message read with RETR.
     MessageText messageBody;
     /// Interactive browser: number of the next message whose header is to be fetched.
@@ -54,6 +57,9 @@ public:
     bool writeMessageFile = true;
     /// Called by Pop3Top with the header lines; the session wires it to ParseHeaders.
     HeaderParser headerParser;
+
+    /// Empties headerLines for the next message, setting the lines aside for their room.
+    void ClearHeaderLines();
 };
 
 /// Connects and logs in with USER and PASS, then reads the message total with STAT. True once

@@ -126,12 +126,11 @@ void StartMailbox(ProcessingSession& session, const std::string& mailbox) {
 // P2: nothing of the previous message may be seen by this one.
 void StartMessage(ProcessingSession& session, int number) {
     Pop3Client& pop3 = session.pop3;
-    pop3.headerLines.clear();
+    pop3.ClearHeaderLines();
     pop3.messageBody.clear();
     pop3.messageRetrieved = false;
     session.Message().headerSummary.Clear();
-    session.Message().messageVariables.values.clear();
-    session.Message().messageVariables.body = nullptr;
+    session.Message().messageVariables.ClearValues();
     session.Message().recipientList.clear();
     ++session.counters.tot;
     session.messageNumber = number;

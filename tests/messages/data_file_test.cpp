@@ -222,6 +222,30 @@ TEST_F(DataFileTest, UnreadableDataFileIsAnError) {
     EXPECT_THROW(WriteSection(Path("box.dat"), "Cache", {"x"}), ZelmError);
 }
 
+TEST_F(DataFileTest, UnchangedSectionLeavesTheFileAlone) {
+    const auto path = Path("box.dat");
+    WriteSection(path, "Cache", {"a", "b"});
+    WriteSection(path, "Accept List", {"x@y"});
+    const std::string stored = Bytes(path);
+    const auto inode = [&] {
+        struct stat info {};
+        EXPECT_EQ(::stat(path.c_str(), &info), 0);
+        return info.st_ino;
+    };
+    const auto before = inode();
+    WriteSection(path, "Cache", {"a", "b"});
+    EXPECT_EQ(inode(), before);
+    EXPECT_EQ(Bytes(path), stored);
+
+    // The same lines in a file laid out otherwise (LF only) still get the file rewritten.
+    Put(path, "[Cache]\na\nb\n\n####\n");
+    WriteSection(path, "Cache", {"a", "b"});
+    EXPECT_EQ(Bytes(path), "[Cache]\r\na\r\nb\r\n\r\n####\r\n");
+    // A changed section is written as ever.
+    WriteSection(path, "Cache", {"a"});
+    EXPECT_EQ(Bytes(path), "[Cache]\r\na\r\n\r\n####\r\n");
+}
+
 TEST_F(DataFileTest, RewriteKeepsTheFileMode) {
     const auto path = Path("box.dat");
     WriteSection(path, "Cache", {"a"});
