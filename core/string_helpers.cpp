@@ -160,6 +160,15 @@ bool LessNoCase(const std::string& a, const std::string& b) {
     });
 }
 
+void SetAsideStrings(std::vector<std::string>& list, std::vector<std::string>& spare) {
+    if (spare.empty()) spare.swap(list);
+    list.clear();
+}
+
+void TakeBackStrings(std::vector<std::string>& list, std::vector<std::string>& spare) {
+    if (list.empty()) list.swap(spare);
+}
+
 std::vector<std::string> SplitListValue(const std::string& value) {
     // Line breaks are CR LF, or a lone CR or LF from another tool; the empty piece after the
     // last break is no line.

@@ -60,6 +60,13 @@ inline bool EqualsNoCase(std::string_view a, std::string_view b) {
 /// Ascending order without regard to case (A to Z only), for sorted name lists.
 bool LessNoCase(const std::string& a, const std::string& b);
 
+/// Empties list, keeping its strings in spare (unless spare already holds some) so that the
+/// next contents can be written into their room.
+void SetAsideStrings(std::vector<std::string>& list, std::vector<std::string>& spare);
+/// Gives an empty list the strings spare kept, to be overwritten in place; a list that is not
+/// empty keeps its own.
+void TakeBackStrings(std::vector<std::string>& list, std::vector<std::string>& spare);
+
 /// Splits a stored list value into its lines, ignoring the empty piece after the last CR LF.
 std::vector<std::string> SplitListValue(const std::string& value);
 /// Joins lines into a stored list value: every line, the last included, followed by CR LF.

@@ -88,16 +88,14 @@ std::optional<std::string_view> HeaderSummary::Value(std::string_view name) cons
 
 void HeaderSummary::Clear() {
     fields.clear();
-    if (spareValues.empty()) spareValues.swap(values);
-    values.clear();
+    SetAsideStrings(values, spareValues);
     for (std::string* copy : {&to, &subject, &from, &replyTo, &returnPath, &originator})
         copy->clear();
     size = 0;
 }
 
 void MessageVariables::ClearValues() {
-    if (spareValues.empty()) spareValues.swap(values);
-    values.clear();
+    SetAsideStrings(values, spareValues);
     body = nullptr;
 }
 
@@ -140,7 +138,7 @@ bool ParseHeaders(const std::vector<std::string>& headerLines, const HeaderField
     HeaderSummary& summary = state.headerSummary;
     summary.fields = fields;
     // The last message's values lend their room (assign keeps each string's capacity).
-    if (summary.values.empty()) summary.values.swap(summary.spareValues);
+    TakeBackStrings(summary.values, summary.spareValues);
     summary.values.assign(fields.size(), std::string());
     summary.size = messageSize;
 
@@ -190,7 +188,7 @@ bool ParseHeaders(const std::vector<std::string>& headerLines, const HeaderField
 
     // Values of the previous message ("Header", "Body", extracted text) are dropped here.
     MessageVariables& variables = state.messageVariables;
-    if (variables.values.empty()) variables.values.swap(variables.spareValues);
+    TakeBackStrings(variables.values, variables.spareValues);
     variables.values = summary.values;
     variables.body = nullptr;
     return true;

@@ -188,8 +188,7 @@ Pop3Client::Pop3Client(EngineContext& engineContext)
 }
 
 void Pop3Client::ClearHeaderLines() {
-    if (spareHeaderLines.empty()) spareHeaderLines.swap(headerLines);
-    headerLines.clear();
+    SetAsideStrings(headerLines, spareHeaderLines);
 }
 
 bool Pop3Open(Pop3Client& pop3, const std::string& userId, const std::string& password) {
@@ -288,7 +287,7 @@ bool Pop3TopReply(Pop3Client& pop3, int n, const std::string& reply) {
         return false;
     }
     // TOP keeps the server's dot-stuffing: header lines are taken as sent.
-    if (pop3.headerLines.empty()) pop3.headerLines.swap(pop3.spareHeaderLines);
+    TakeBackStrings(pop3.headerLines, pop3.spareHeaderLines);
     AssignReplyLines(pop3.headerLines, reply);
     if (pop3.headerParser) {
         while (!pop3.headerParser(pop3.headerLines))

@@ -155,5 +155,27 @@ TEST(NoCase, OnlyAsciiLettersFold) {
     EXPECT_EQ(TrimmedView(" \r\n"), "");
 }
 
+TEST(SpareStrings, SetAsideAndTakenBackWithTheirRoom) {
+    std::vector<std::string> list = {std::string(100, 'a'), "b"};
+    std::vector<std::string> spare;
+    const char* room = list[0].data();
+    SetAsideStrings(list, spare);
+    EXPECT_TRUE(list.empty());
+    ASSERT_EQ(spare.size(), 2u);
+
+    // A second set-aside keeps the first strings; a list with contents keeps its own.
+    SetAsideStrings(list, spare);
+    EXPECT_EQ(spare.size(), 2u);
+    std::vector<std::string> full = {"own"};
+    TakeBackStrings(full, spare);
+    EXPECT_EQ(full, std::vector<std::string>{"own"});
+
+    TakeBackStrings(list, spare);
+    EXPECT_TRUE(spare.empty());
+    ASSERT_EQ(list.size(), 2u);
+    list[0].assign(50, 'c');
+    EXPECT_EQ(list[0].data(), room);
+}
+
 } // namespace
 } // namespace zelm
